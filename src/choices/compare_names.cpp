@@ -1,0 +1,61 @@
+#include "choices/compare_names.h"
+
+#include <cstring>
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Scans the stem of `s`. Returns true when it is numeric; otherwise points
+// `*fail` at the first byte that is neither a digit nor the stem's end.
+bool scan_stem(const char* s, const char** digits, int* count,
+               const char** fail) {
+  const char* p = s;
+  while (*p == '0')
+    ++p;
+  const char* first = p;
+  while (is_digit(*p))
+    ++p;
+  if (*p != '\0' && *p != '.') {
+    *fail = p;
+    return false;
+  }
+  *digits = first;
+  *count = static_cast<int>(p - first);
+  return true;
+}
+
+int compare_values(const char* a, int a_count, const char* b, int b_count) {
+  if (a_count != b_count)
+    return a_count > b_count ? 1 : -1;
+  int r = std::memcmp(a, b, static_cast<size_t>(a_count));
+  return r > 0 ? 1 : (r < 0 ? -1 : 0);
+}
+
+}  // namespace
+
+bool numeric_stem(const char* s, const char** digits, int* count) {
+  const char* fail;
+  return scan_stem(s, digits, count, &fail);
+}
+
+int compare_names(const char* a, const char* b) {
+  // Once a stem scan has failed at some byte, every later start up to that
+  // byte fails at the same byte, so the scan is skipped until it is passed.
+  // This keeps long runs of digits linear instead of quadratic.
+  const char* a_fail = a;
+  const char* b_fail = b;
+  for (;;) {
+    const char* ad = nullptr;
+    const char* bd = nullptr;
+    int ac = 0;
+    int bc = 0;
+    bool a_numeric = a >= a_fail && scan_stem(a, &ad, &ac, &a_fail);
+    if (a_numeric && !(b < b_fail) && scan_stem(b, &bd, &bc, &b_fail))
+      return compare_values(ad, ac, bd, bc);
+    signed char ca = static_cast<signed char>(*a++);
+    signed char cb = static_cast<signed char>(*b++);
+    if (ca != cb || ca == 0)
+      return ca > cb ? 1 : (ca < cb ? -1 : 0);
+  }
+}

@@ -1,0 +1,18 @@
+// Natural, numeric-aware comparison of two candidate names.
+#ifndef PICKCOPY_CHOICES_COMPARE_NAMES_H_
+#define PICKCOPY_CHOICES_COMPARE_NAMES_H_
+
+// True when `s`, up to its first '.' or its end, is made of decimal digits
+// only (an empty stem counts, with value 0). `digits` and `count` then give
+// the stem's significant digits: leading zeros are skipped, so the value is
+// exact at any length.
+bool numeric_stem(const char* s, const char** digits, int* count);
+
+// 1 when `a` sorts after `b`, -1 when before, 0 when they count as equal.
+// Where the rests of both names are numeric stems, their values decide and
+// whatever follows is ignored; otherwise the next bytes decide, compared as
+// signed chars. The relation is not transitive; the menu order comes from
+// the exact merge procedure in sort_choices.
+int compare_names(const char* a, const char* b);
+
+#endif  // PICKCOPY_CHOICES_COMPARE_NAMES_H_

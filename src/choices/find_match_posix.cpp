@@ -1,0 +1,82 @@
+// Directory search on POSIX systems: the last component of a pattern is
+// matched with fnmatch(3) against the entries of its directory, read
+// lazily so that a pattern that has given its names stops reading.
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+#include "choices/find_match.h"
+#include "choices/pattern_prefix.h"
+
+struct MatchSearch {
+  std::string pattern;
+  std::string prefix;     // up to and including the last '/'
+  std::string component;  // what is matched against each entry
+  DIR* dir = nullptr;     // null for a direct lookup or once exhausted
+  bool literal_pending = false;
+  bool delivered = false;
+};
+
+void MatchSearchCloser::operator()(MatchSearch* search) const {
+  if (search->dir != nullptr)
+    closedir(search->dir);
+  delete search;
+}
+
+namespace {
+
+bool entry_exists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && lstat(path.c_str(), &st) == 0;
+}
+
+// Reads entries until one matches; false at the end of the directory.
+bool next_entry(MatchSearch& search, std::string* name) {
+  while (dirent* entry = readdir(search.dir)) {
+    if (fnmatch(search.component.c_str(), entry->d_name, FNM_PERIOD) == 0) {
+      *name = search.prefix + entry->d_name;
+      return true;
+    }
+  }
+  closedir(search.dir);
+  search.dir = nullptr;
+  // As the shell does, a pattern whose wildcards match nothing stands for
+  // itself when an entry of that very name exists (a file called a[1].txt).
+  search.literal_pending = !search.delivered && entry_exists(search.pattern);
+  return false;
+}
+
+}  // namespace
+
+MatchSearchPtr find_match(const std::string& pattern) {
+  MatchSearchPtr search(new MatchSearch);
+  std::size_t split = prefix_length(pattern, "/");
+  search->pattern = pattern;
+  search->prefix = pattern.substr(0, split);
+  search->component = pattern.substr(split);
+  if (!has_wildcards(search->component)) {
+    // Most arguments arrive already expanded by the shell: one lookup each.
+    if (!entry_exists(pattern))
+      return nullptr;
+    search->literal_pending = true;
+    return search;
+  }
+  search->dir = opendir(search->prefix.empty() ? "." : search->prefix.c_str());
+  if (search->dir == nullptr)
+    return nullptr;
+  return search;
+}
+
+bool find_match(MatchSearch& search, std::string* name) {
+  if (search.dir != nullptr && next_entry(search, name)) {
+    search.delivered = true;
+    return true;
+  }
+  if (search.literal_pending) {
+    search.literal_pending = false;
+    search.delivered = true;
+    *name = search.pattern;
+    return true;
+  }
+  return false;
+}

@@ -1,0 +1,46 @@
+#include "choices/sort_choices.h"
+
+#include <cstddef>
+
+#include "choices/compare_names.h"
+
+namespace {
+
+// Takes an ordered run of up to `limit` nodes (0: no limit) from the front
+// of `*pending`. The recursion depth grows with log2 of the list length.
+ChoiceNode* sort_run(ChoiceNode** pending, std::size_t limit) {
+  ChoiceNode* run = *pending;
+  if (run == nullptr)
+    return nullptr;
+  *pending = run->next;
+  run->next = nullptr;
+  for (std::size_t size = 1; size != limit; size *= 2) {
+    ChoiceNode* other = sort_run(pending, size);
+    if (other == nullptr)
+      return run;
+    run = merge_choices(run, other);
+  }
+  return run;
+}
+
+}  // namespace
+
+ChoiceNode* merge_choices(ChoiceNode* a, ChoiceNode* b) {
+  ChoiceNode head{nullptr, nullptr};
+  ChoiceNode* tail = &head;
+  while (a != nullptr && b != nullptr) {
+    ChoiceNode** from = compare_names(a->name, b->name) <= 0 ? &a : &b;
+    ChoiceNode* node = *from;
+    *from = node->next;
+    node->next = nullptr;
+    tail->next = node;
+    tail = node;
+  }
+  tail->next = a != nullptr ? a : b;
+  return head.next;
+}
+
+ChoiceNode* sort_choices(ChoiceNode* list) {
+  ChoiceNode* pending = list;
+  return sort_run(&pending, 0);
+}

@@ -1,0 +1,118 @@
+#include "dialogue/dialogue.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "choices/choice_list.h"
+#include "choices/fatal.h"
+#include "choices/find_match.h"
+#include "choices/sort_choices.h"
+#include "dialogue/copy_file.h"
+#include "dialogue/first_line.h"
+#include "dialogue/prompt.h"
+#include "dialogue/wrap.h"
+
+namespace {
+
+// No pattern gives more names than this, and no more entries are shown.
+constexpr int kMaxNames = 25;
+// Below this many entries an empty line precedes each prompt.
+constexpr int kSpacedEntries = 23;
+
+void print_usage() {
+  std::fputs(
+      "Usage:\n"
+      "\n"
+      "    pickcopy  file-name  choices\n"
+      "\n"
+      "file-name is the file that will be modified by copying one of\n"
+      "a set of files into it.\n"
+      "choices is a wild-card specification indicating the set of files\n"
+      "from which the user makes a selection.  The first line of each such\n"
+      "file is displayed together with a letter on the screen.  The user\n"
+      "chooses from this menu.\n",
+      stderr);
+}
+
+// Prepends the first kMaxNames names of each pattern, in the order the
+// directory search delivers them.
+void collect(int count, char** patterns, ChoiceList* choices) {
+  std::string name;
+  for (int i = 0; i < count; ++i) {
+    MatchSearchPtr search = find_match(patterns[i]);
+    for (int given = 0; search && find_match(*search, &name); ++given) {
+      if (given == kMaxNames)
+        break;  // the 26th name is dropped and the search abandoned
+      choices->head = add_choice(choices->head, name);
+    }
+  }
+}
+
+// Shows up to kMaxNames entries and returns their names in menu order.
+std::vector<const char*> show_menu(const ChoiceNode* list) {
+  std::vector<const char*> names;
+  std::string line;
+  for (; list != nullptr && names.size() < kMaxNames; list = list->next) {
+    if (!read_first_line(list->name, &line))
+      line = "can't open\n";
+    char letter = static_cast<char>('A' + names.size());
+    std::fprintf(stdout, "%c) %s", letter, wrap_line(line).c_str());
+    names.push_back(list->name);
+  }
+  return names;
+}
+
+// Asks until the answer names an entry; -1 at the end of input.
+int ask(int entries) {
+  std::string answer;
+  for (;;) {
+    if (entries < kSpacedEntries)
+      std::fputs("\n", stdout);
+    if (!prompt_for("please indicate your choice ", &answer)) {
+      int err = errno;
+      std::fputs("\n", stderr);
+      report_error("standard input:", err != 0 ? std::strerror(err) : "end of input");
+      return -1;
+    }
+    int index = choice_index(answer, entries);
+    if (index >= 0)
+      return index;
+    std::fputs("incorrect response\n", stdout);
+  }
+}
+
+}  // namespace
+
+int run_pickcopy(int argc, char** argv) {
+  if (argc < 3) {
+    print_usage();
+    return 1;
+  }
+  const std::string target = argv[1];
+  ChoiceList choices;
+  collect(argc - 2, argv + 2, &choices);
+  choices.head = sort_choices(choices.head);
+  std::vector<const char*> names = show_menu(choices.head);
+
+  int index = ask(static_cast<int>(names.size()));
+  if (index < 0)
+    return 1;
+  const std::string command = std::string("copy ") + names[index] + " " + target + "\n";
+  std::fputs("The command is: ", stdout);
+  std::fwrite(command.data(), 1, command.size(), stdout);
+  // The echo must be out before anything the copy reports, and a dialogue
+  // that could not be shown must not go on to change a file.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    report_error("standard output:", std::strerror(errno));
+    return 1;
+  }
+  CopyFailure failure;
+  if (!copy_file(names[index], target, &failure)) {
+    report_error((failure.file + ":").c_str(), failure.reason.c_str());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,75 @@
+// POSIX has no text mode, so it is emulated here: the menu then looks the
+// same on every platform for the same files.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+
+#include "dialogue/first_line.h"
+#include "dialogue/unique_fd.h"
+
+namespace {
+
+constexpr int kEnd = -1;
+
+// Delivers bytes of a file as text-mode reading would.
+class TextReader {
+ public:
+  explicit TextReader(int fd) : fd_(fd) {}
+
+  int get() {
+    int c = raw();
+    if (c == 0x1A)
+      return kEnd;
+    if (c == '\r' && peek() == '\n')
+      return raw();
+    return c;
+  }
+
+ private:
+  bool fill() {
+    if (next_ < size_)
+      return true;
+    ssize_t n;
+    do
+      n = read(fd_, buffer_, sizeof buffer_);
+    while (n < 0 && errno == EINTR);
+    next_ = 0;
+    size_ = n > 0 ? static_cast<std::size_t>(n) : 0;
+    return size_ > 0;
+  }
+  int raw() { return fill() ? static_cast<unsigned char>(buffer_[next_++]) : kEnd; }
+  int peek() { return fill() ? static_cast<unsigned char>(buffer_[next_]) : kEnd; }
+
+  int fd_;
+  char buffer_[512];
+  std::size_t next_ = 0;
+  std::size_t size_ = 0;
+};
+
+}  // namespace
+
+bool read_first_line(const std::string& name, std::string* line) {
+  // O_NONBLOCK keeps a named pipe from blocking the open; only regular
+  // files are read at all.
+  UniqueFd fd(open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat st;
+  if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
+  TextReader reader(fd.get());
+  line->clear();
+  while (line->size() < kFirstLineLength) {
+    int c = reader.get();
+    if (c == kEnd)
+      break;
+    line->push_back(static_cast<char>(c));
+    if (c == '\n')
+      break;
+  }
+  if (line->empty())
+    return false;
+  line->resize(line->find('\0') == std::string::npos ? line->size()
+                                                     : line->find('\0'));
+  return true;
+}

@@ -1,0 +1,64 @@
+#include "dialogue/prompt.h"
+
+#include <cerrno>
+
+namespace {
+
+// White space in the "C" locale.
+bool is_blank(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+}  // namespace
+
+bool read_piece(std::FILE* in, std::string* piece) {
+  piece->clear();
+  errno = 0;
+  while (piece->size() < kPieceLength) {
+    int c = std::getc(in);
+    if (c == EOF)
+      break;
+    piece->push_back(static_cast<char>(c));
+    if (c == '\n')
+      return true;
+  }
+  if (piece->empty()) {
+    if (!std::ferror(in))
+      errno = 0;
+    return false;
+  }
+  return true;
+}
+
+bool parse_answer(std::string_view piece, std::string* answer) {
+  piece = piece.substr(0, piece.find('\0'));
+  std::size_t first = 0;
+  while (first < piece.size() && is_blank(piece[first]))
+    ++first;
+  std::size_t last = first;
+  while (last < piece.size() && last - first < kAnswerLength &&
+         !is_blank(piece[last]))
+    ++last;
+  answer->assign(piece.substr(first, last - first));
+  return !answer->empty();
+}
+
+bool prompt_for(const char* prompt, std::string* answer) {
+  std::string piece;
+  do {
+    std::fputs(prompt, stderr);
+    if (!read_piece(stdin, &piece))
+      return false;
+  } while (!parse_answer(piece, answer));
+  return true;
+}
+
+int choice_index(std::string_view answer, int entries) {
+  if (answer.empty())
+    return -1;
+  int c = static_cast<unsigned char>(answer[0]);
+  if (c >= 'A' && c <= 'Z')
+    c += 'a' - 'A';
+  int index = c - 'a';
+  return index >= 0 && index < entries ? index : -1;
+}

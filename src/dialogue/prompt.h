@@ -1,0 +1,33 @@
+// Reading and checking the user's answer.
+#ifndef PICKCOPY_DIALOGUE_PROMPT_H_
+#define PICKCOPY_DIALOGUE_PROMPT_H_
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+// A longer input line is read in pieces of this many bytes.
+constexpr std::size_t kPieceLength = 169;
+// Only this many bytes of an answer are looked at.
+constexpr std::size_t kAnswerLength = 5;
+
+// Reads one piece of a line from `in`: up to and including a newline, or
+// kPieceLength bytes, whichever comes first. Returns false at the end of
+// input or on a read error (errno tells which: 0 at the end).
+bool read_piece(std::FILE* in, std::string* piece);
+
+// Takes the first word of `piece` (up to kAnswerLength bytes, after any
+// leading white space; the text ends at a zero byte). Returns false when
+// the piece is blank.
+bool parse_answer(std::string_view piece, std::string* answer);
+
+// Writes `prompt` to standard error and reads pieces from standard input
+// until one holds an answer. Returns false at the end of input or on a
+// read error, with errno set as by read_piece.
+bool prompt_for(const char* prompt, std::string* answer);
+
+// The menu index that `answer` names among `entries` entries: its first
+// letter, either case, 'a' for 0. -1 when it names none.
+int choice_index(std::string_view answer, int entries);
+
+#endif  // PICKCOPY_DIALOGUE_PROMPT_H_

@@ -1,0 +1,17 @@
+// Wrapping of a long first line for the menu.
+#ifndef PICKCOPY_DIALOGUE_WRAP_H_
+#define PICKCOPY_DIALOGUE_WRAP_H_
+
+#include <string>
+#include <string_view>
+
+// Lines of at most this many bytes, newline included, are shown unchanged.
+constexpr std::size_t kMenuWidth = 75;
+
+// The menu's text for a first line. A longer line is cut into pieces of at
+// most 75 bytes, each broken at its last space within reach (the space
+// starts the next piece) or cut hard where there is none; the pieces are
+// joined by a newline and five spaces.
+std::string wrap_line(std::string_view line);
+
+#endif  // PICKCOPY_DIALOGUE_WRAP_H_

@@ -1,0 +1,51 @@
+#include "dialogue/wrap.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string repeat(char c, std::size_t n) { return std::string(n, c); }
+
+TEST(WrapLine, Table) {
+  const std::string chapter =
+      "Chapter ten: the long one, whose first line runs on well past the "
+      "seventy-five column limit of the menu\n";
+  ASSERT_EQ(chapter.size(), 104u);
+  const std::string x74 = repeat('x', 74);
+  const struct {
+    std::string line;
+    std::string expected;
+  } cases[] = {
+      {"short\n", "short\n"},
+      {"no newline", "no newline"},
+      {x74 + "\n", x74 + "\n"},  // 75 with the newline: unchanged
+      {repeat('w', 70) + " word\n",
+       repeat('w', 70) + "\n      word\n"},  // broken at the last space
+      {chapter,
+       chapter.substr(0, 65) + "\n     " + chapter.substr(65)},
+      {repeat('y', 75) + "\n", repeat('y', 75) + "\n     \n"},  // hard cut
+      {repeat('z', 160) + "\n",
+       repeat('z', 75) + "\n     " + repeat('z', 75) + "\n     " + repeat('z', 10) + "\n"},
+      {repeat('a', 75) + " \n", repeat('a', 75) + "\n      \n"},
+      {repeat('b', 70) + "\t" + repeat('b', 10) + "\n",  // a tab does not break
+       repeat('b', 70) + "\t" + repeat('b', 4) + "\n     " + repeat('b', 6) + "\n"},
+      {repeat('c', 60) + "   " + repeat('c', 20) + "\n",  // last space within reach
+       repeat('c', 60) + "  \n      " + repeat('c', 20) + "\n"},
+      {" " + repeat('d', 80) + "\n",  // a leading space never breaks its piece
+       " " + repeat('d', 74) + "\n     " + repeat('d', 6) + "\n"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(wrap_line(c.line), c.expected) << c.line;
+}
+
+TEST(WrapLine, ExactlySeventyFiveLeftAfterABreakAreSearchedAgain) {
+  // 70 + ' ' + 73 + ' ' + 'q' + '\n': after the first break 75 bytes
+  // remain, which are still broken at their last space.
+  std::string line = repeat('a', 70) + " " + repeat('b', 72) + " q\n";
+  EXPECT_EQ(wrap_line(line), repeat('a', 70) + "\n      " + repeat('b', 72) +
+                                 "\n      q\n");
+}
+
+}  // namespace

@@ -1,0 +1,449 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the real pickcopy binary in real temporary folders.
+
+    e2e.py --binary PATH [--sep SEP] [--runner CMD] [unittest args]
+
+--sep is the platform's path separator ('\\' for the Windows build) and
+--runner a program that starts the binary (wine). On Windows the streams are
+in text mode, so a newline reaches the pipe as CR LF; the driver compares
+the dialogue after folding CR LF back.
+"""
+import argparse
+import os
+import shlex
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ARGS = None
+PROMPT = "please indicate your choice "
+USAGE = (
+    "Usage:\n\n    pickcopy  file-name  choices\n\n"
+    "file-name is the file that will be modified by copying one of\n"
+    "a set of files into it.\n"
+    "choices is a wild-card specification indicating the set of files\n"
+    "from which the user makes a selection.  The first line of each such\n"
+    "file is displayed together with a letter on the screen.  The user\n"
+    "chooses from this menu.\n")
+
+
+def windows():
+    return ARGS.sep == "\\"
+
+
+def posix_only(test):
+    """Marks a case that cannot exist on Windows (links, modes, FIFOs...)."""
+    def wrapper(self):
+        if windows():
+            self.skipTest("cannot exist on Windows")
+        test(self)
+    wrapper.__name__ = test.__name__
+    return wrapper
+
+
+def menu(*texts):
+    return "".join("%c) %s" % (chr(ord("A") + i), t) for i, t in enumerate(texts))
+
+
+def echo(name, target):
+    return "The command is: copy %s %s\n" % (name, target)
+
+
+class Folder:
+    """A temporary folder in which the tests write files."""
+
+    def __init__(self, test):
+        self.path = tempfile.mkdtemp(prefix="pickcopy-e2e-")
+        test.addCleanup(subprocess.run, ["rm", "-rf", self.path])
+
+    def write(self, name, data):
+        path = os.path.join(self.path, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data.encode("latin-1") if isinstance(data, str) else data)
+        return path
+
+    def read(self, name):
+        with open(os.path.join(self.path, *name.split("/")), "rb") as f:
+            return f.read()
+
+    def listing(self):
+        found = []
+        for root, dirs, files in os.walk(self.path):
+            for name in sorted(dirs + files):
+                full = os.path.join(root, name)
+                st = os.lstat(full)
+                data = b""
+                if stat.S_ISREG(st.st_mode):
+                    with open(full, "rb") as f:
+                        data = f.read()
+                found.append((os.path.relpath(full, self.path), st.st_mode, data))
+        return sorted(found)
+
+
+def native(path):
+    """A path written with '/' in the tests, in the platform's own form."""
+    return path.replace("/", ARGS.sep)
+
+
+class Result:
+    def __init__(self, proc, out, err):
+        self.rc = proc.returncode
+        if windows():
+            out, err = out.replace(b"\r\n", b"\n"), err.replace(b"\r\n", b"\n")
+        self.out = out.decode("latin-1")
+        self.err = err.decode("latin-1")
+
+
+def run(folder, args, answer="", **kwargs):
+    cmd = ARGS.runner + [ARGS.binary] + list(args)
+    proc = subprocess.Popen(cmd, cwd=folder.path, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+    data = answer.encode("latin-1") if isinstance(answer, str) else answer
+    out, err = proc.communicate(data, timeout=120)
+    return Result(proc, out, err)
+
+
+class Usage(unittest.TestCase):
+    def test_too_few_arguments(self):
+        folder = Folder(self)
+        for args in ([], ["target.txt"]):
+            r = run(folder, args)
+            self.assertEqual((r.rc, r.out, r.err), (1, "", USAGE), args)
+
+    def test_one_pattern_shows_the_menu(self):
+        folder = Folder(self)
+        folder.write("only.txt", "first\n")
+        r = run(folder, ["t.txt", "only.txt"], "a\n")
+        self.assertEqual(r.out, menu("first\n") + "\n" + echo("only.txt", "t.txt"))
+        self.assertEqual((r.rc, r.err), (0, PROMPT))
+
+
+class Dialogue(unittest.TestCase):
+    def setUp(self):
+        self.folder = Folder(self)
+        self.folder.write("cfg/opt10.txt", "ten\n")
+        self.folder.write("cfg/opt1.txt", "one\r\n")
+        self.folder.write("cfg/opt2.txt", "two\n")
+        self.folder.write("target.txt", "old\n")
+        self.pattern = native("cfg/opt*.txt")
+        self.shown = menu("one\n", "two\n", "ten\n")
+
+    def test_typical_run(self):
+        r = run(self.folder, ["target.txt", self.pattern], "c\n")
+        name = native("cfg/opt10.txt")
+        self.assertEqual(r.out, self.shown + "\n" + echo(name, "target.txt"))
+        self.assertEqual((r.rc, r.err), (0, PROMPT))
+        self.assertEqual(self.folder.read("target.txt"), b"ten\n")
+
+    def test_answer_forms_select_the_second_entry(self):
+        for answer in ("b\n", "B\n", "bcdef\n", "banana\n", "   \tb\n", "b"):
+            self.folder.write("target.txt", "old\n")
+            r = run(self.folder, ["target.txt", self.pattern], answer)
+            self.assertEqual(r.rc, 0, answer)
+            self.assertEqual(self.folder.read("target.txt"), b"two\n", answer)
+
+    def test_blank_answers_repeat_only_the_prompt(self):
+        r = run(self.folder, ["target.txt", self.pattern], "\n  \t\nb\n")
+        self.assertEqual(r.out, self.shown + "\n" + echo(native("cfg/opt2.txt"), "target.txt"))
+        self.assertEqual(r.err, PROMPT * 3)
+
+    def test_incorrect_response(self):
+        r = run(self.folder, ["target.txt", self.pattern], "d\n1\nA\n")
+        bad = "incorrect response\n"
+        self.assertEqual(r.out, self.shown + "\n" + bad + "\n" + bad + "\n" +
+                         echo(native("cfg/opt1.txt"), "target.txt"))
+        self.assertEqual((r.rc, r.err), (0, PROMPT * 3))
+
+    def test_long_input_line_is_read_in_pieces(self):
+        r = run(self.folder, ["target.txt", self.pattern], "x" * 400 + "\nb\n")
+        bad = "\nincorrect response\n"
+        self.assertEqual(r.out, self.shown + bad * 3 + "\n" + echo(native("cfg/opt2.txt"), "target.txt"))
+        self.assertEqual(r.err, PROMPT * 4)
+
+    def test_end_of_input_stops_without_touching_the_target(self):
+        for answer in ("", "\n \n", "zz\n", "q"):
+            r = run(self.folder, ["target.txt", self.pattern], answer)
+            self.assertEqual(r.rc, 1, answer)
+            self.assertTrue(r.err.endswith("\npickcopy: standard input: end of input\n"), r.err)
+            self.assertEqual(r.err.count("pickcopy: "), 1)
+            self.assertNotIn("The command is", r.out)
+            self.assertEqual(self.folder.read("target.txt"), b"old\n")
+
+    def test_arbitrary_bytes_on_input(self):
+        # No piece of this starts with a valid letter: a NUL ends each text.
+        junk = (b"\0\0\xff\xfe" + b"\x80" * 100000 + b"\n\0a\n" +
+                bytes(range(0x80, 0x100)) * 40 + b" \t\r\v\f" * 500)
+        r = run(self.folder, ["target.txt", self.pattern], junk)
+        self.assertEqual(r.rc, 1)
+        self.assertEqual(self.folder.read("target.txt"), b"old\n")
+        r = run(self.folder, ["target.txt", self.pattern], b"\xff\0\n\0\0\nc\n")
+        self.assertEqual(r.rc, 0)
+        self.assertEqual(self.folder.read("target.txt"), b"ten\n")
+
+    def test_no_entries_every_answer_is_incorrect(self):
+        r = run(self.folder, ["target.txt", native("nodir/*"), "none*.txt"], "a\n")
+        self.assertEqual(r.out, "\nincorrect response\n\n")
+        self.assertEqual(r.rc, 1)
+
+
+class Menu(unittest.TestCase):
+    def entries(self, count, answer):
+        folder = Folder(self)
+        for i in range(count):
+            folder.write("m/f%02d.txt" % i, "line %d\n" % i)
+        return run(folder, ["t", native("m/f*.txt")], answer)
+
+    def test_empty_line_only_below_23_entries(self):
+        bad = "incorrect response\n"
+        r = self.entries(22, "z\na\n")
+        body = menu(*["line %d\n" % i for i in range(22)])
+        self.assertEqual(r.out, body + "\n" + bad + "\n" + echo(native("m/f00.txt"), "t"))
+        r = self.entries(23, "z\na\n")
+        body = menu(*["line %d\n" % i for i in range(23)])
+        self.assertEqual(r.out, body + bad + echo(native("m/f00.txt"), "t"))
+
+    def test_first_25_names_of_a_pattern_in_search_order(self):
+        folder = Folder(self)
+        for i in range(30):
+            folder.write("m/f%02d.txt" % i, "line %d\n" % i)
+        r = run(folder, ["t", native("m/f*.txt")], "z\ny\n")
+        shown = [l for l in r.out.splitlines() if l[1:3] == ") "]
+        self.assertEqual(len(shown), 25)
+        self.assertEqual(r.out.count("incorrect response\n"), 1)
+        if not windows():
+            # os.listdir reads the directory in the same order as pickcopy.
+            delivered = os.listdir(os.path.join(folder.path, "m"))[:25]
+            numbers = sorted(int(n[1:3]) for n in delivered)
+            self.assertEqual([l[3:] for l in shown], ["line %d" % n for n in numbers])
+
+    def test_two_patterns_over_25_in_total(self):
+        folder = Folder(self)
+        for i in range(20):
+            folder.write("a/n%d.txt" % i, "a%d\n" % i)
+            folder.write("b/n%d.txt" % i, "b%d\n" % i)
+        r = run(folder, ["t", native("b/n*"), native("a/n*")], "z\ny\n")
+        expected = ["a%d" % i for i in range(20)] + ["b%d" % i for i in range(5)]
+        self.assertEqual([l[3:] for l in r.out.splitlines() if l[1:3] == ") "], expected)
+        self.assertIn(echo(native("b/n4.txt"), "t"), r.out)
+
+    def test_same_file_from_two_patterns_is_listed_twice(self):
+        folder = Folder(self)
+        folder.write("same.txt", "same\n")
+        r = run(folder, ["t", "same.txt", "s*.txt"], "b\n")
+        self.assertEqual(r.out, menu("same\n", "same\n") + "\n" + echo("same.txt", "t"))
+
+    def test_first_lines(self):
+        folder = Folder(self)
+        chapter = ("Chapter ten: the long one, whose first line runs on well past the "
+                   "seventy-five column limit of the menu")
+        files = [
+            ("f01", "crlf\r\nsecond\r\n", "crlf\n"),
+            ("f02", "before\x1aafter\n", "before"),
+            ("f03", "", "can't open\n"),
+            ("f04", "\x1a", "can't open\n"),
+            ("f05", "nul\0hidden\n", "nul"),
+            ("f06", "x" * 600 + "\n", None),
+            ("f07", chapter + "\n", chapter[:65] + "\n     " + chapter[65:] + "\n"),
+            ("f08", "last line without newline", "last line without newline"),
+        ]
+        for name, data, _ in files:
+            folder.write(name, data)
+        os.mkdir(os.path.join(folder.path, "f09"))
+        r = run(folder, ["t"] + [f[0] for f in files] + ["f09"], "a\n")
+        long_line = "\n     ".join(["x" * 75] * 6) + "\n     " + "x" * 49
+        expected = [f[2] if f[2] is not None else long_line for f in files] + ["can't open\n"]
+        self.assertEqual(r.out, menu(*expected) + "\n" + echo("f01", "t"))
+
+
+class Names(unittest.TestCase):
+    HOSTILE = ["a b.txt", "it's.txt", "semi;colon.txt", "amp&er.txt", "dollar$HOME.txt",
+               "back`id`.txt", "paren(s).txt", "-dash.txt", "x&del t.txt"]
+    POSIX_HOSTILE = ["quo\"te.txt", "pi|pe.txt", "new\nline.txt", "$(touch pwned).txt",
+                     "star*.txt", "que?.txt"]
+
+    def test_hostile_names_are_listed_and_copied_as_they_are(self):
+        names = self.HOSTILE + ([] if windows() else self.POSIX_HOSTILE)
+        for name in names:
+            folder = Folder(self)
+            line = "content of %s\n" % name.replace("\n", "|")
+            folder.write(name, line)
+            target = "-t " + name[:3] + ".out"
+            r = run(folder, [target, name], "a\n")
+            self.assertEqual(r.rc, 0, (name, r.err))
+            self.assertEqual(r.out, menu(line) + "\n" + echo(name, target))
+            self.assertEqual(folder.read(target), line.encode("latin-1"))
+            self.assertEqual(sorted(os.listdir(folder.path)), sorted([name, target]))
+
+    def test_long_paths(self):
+        folder = Folder(self)
+        deep = "/".join(["d%03d" % i + "x" * 96 for i in range(14)])
+        folder.write(deep + "/choice.txt", "deep\n")
+        self.assertGreater(len(deep + "/choice.txt"), 1400)
+        if windows():
+            self.skipTest("the Windows build keeps the platform's path length")
+        r = run(folder, [deep + "/target.txt", deep + "/c*.txt"], "a\n")
+        self.assertEqual(r.rc, 0, r.err)
+        self.assertEqual(r.out, menu("deep\n") + "\n" + echo(deep + "/choice.txt", deep + "/target.txt"))
+        self.assertEqual(folder.read(deep + "/target.txt"), b"deep\n")
+
+    @posix_only
+    def test_literal_name_and_dot_files(self):
+        folder = Folder(self)
+        folder.write("a[1].txt", "bracket\n")
+        folder.write(".hidden", "hidden\n")
+        folder.write("shown", "shown\n")
+        r = run(folder, ["t", "a[1].txt", "*"], "a\n")
+        self.assertEqual(r.out, menu("bracket\n", "bracket\n", "shown\n") + "\n" + echo("a[1].txt", "t"))
+
+
+class Copy(unittest.TestCase):
+    def choose(self, folder, target, name="src.bin", pattern=None, answer="a\n", **kwargs):
+        return run(folder, [target, pattern or name], answer, **kwargs)
+
+    def test_exact_binary_copy_onto_existing_and_new_targets(self):
+        folder = Folder(self)
+        data = bytes(range(256)) * 4099 + b"\r\n\x1a\0tail"
+        folder.write("src.bin", data)
+        folder.write("old.bin", "previous contents that are longer than nothing")
+        for target in ("old.bin", "new.bin"):
+            r = self.choose(folder, target)
+            self.assertEqual(r.rc, 0, r.err)
+            self.assertEqual(folder.read(target), data)
+        self.assertEqual(sorted(os.listdir(folder.path)), ["new.bin", "old.bin", "src.bin"])
+
+    def test_directory_target_receives_the_file_under_its_name(self):
+        folder = Folder(self)
+        folder.write("in/src.bin", "payload\n")
+        os.mkdir(os.path.join(folder.path, "out"))
+        r = self.choose(folder, "out", pattern=native("in/src.*"))
+        self.assertEqual(r.rc, 0, r.err)
+        self.assertEqual(r.out, menu("payload\n") + "\n" + echo(native("in/src.bin"), "out"))
+        self.assertEqual(folder.read("out/src.bin"), b"payload\n")
+
+    def test_copy_onto_itself_leaves_it_intact(self):
+        folder = Folder(self)
+        folder.write("self.txt", "myself\n")
+        r = self.choose(folder, "self.txt", "self.txt")
+        self.assertEqual(folder.read("self.txt"), b"myself\n")
+        self.assertEqual(os.listdir(folder.path), ["self.txt"])
+        self.assertEqual(r.rc, 0, r.err)
+
+    def assert_failed(self, r, folder, before, file_name):
+        self.assertEqual(r.rc, 1)
+        lines = r.err[len(PROMPT):].splitlines()
+        self.assertEqual(len(lines), 1, r.err)
+        self.assertTrue(lines[0].startswith("pickcopy: " + file_name + ": "), r.err)
+        self.assertGreater(len(lines[0]), len("pickcopy: " + file_name + ": "))
+        self.assertEqual(folder.listing(), before)
+        self.assertIn("The command is: ", r.out)
+
+    def test_failed_copies_leave_everything_as_it_was(self):
+        folder = Folder(self)
+        folder.write("target.txt", "keep me\n")
+        os.mkdir(os.path.join(folder.path, "adir"))
+        before = folder.listing()
+        # The chosen entry is a directory: shown as "can't open", then refused.
+        r = self.choose(folder, "target.txt", "adir")
+        self.assertTrue(r.out.startswith(menu("can't open\n")))
+        self.assert_failed(r, folder, before, "adir")
+        # The target's directory does not exist.
+        target = native("missing/target.txt")
+        r = self.choose(folder, target, "target.txt")
+        self.assert_failed(r, folder, before, target)
+
+    @posix_only
+    def test_write_failure_leaves_target_and_folder_unchanged(self):
+        import resource
+        folder = Folder(self)
+        folder.write("big.bin", os.urandom(1 << 20))
+        folder.write("target.txt", "keep me\n")
+        before = folder.listing()
+
+        def limit():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+        r = self.choose(folder, "target.txt", "big.bin", preexec_fn=limit)
+        self.assert_failed(r, folder, before, "target.txt")
+        self.assertIn("File too large", r.err)
+
+    @posix_only
+    def test_unreadable_and_special_candidates(self):
+        folder = Folder(self)
+        folder.write("target.txt", "keep me\n")
+        os.mkfifo(os.path.join(folder.path, "fifo"))
+        os.symlink("nowhere", os.path.join(folder.path, "dangling"))
+        before = folder.listing()
+        for name in ("fifo", "dangling"):
+            r = self.choose(folder, "target.txt", name)
+            self.assertTrue(r.out.startswith(menu("can't open\n")), name)
+            self.assert_failed(r, folder, before, name)
+
+    @posix_only
+    def test_permissions_and_links(self):
+        folder = Folder(self)
+        src = folder.write("src.txt", "new\n")
+        os.chmod(src, 0o755)
+        old = folder.write("kept.txt", "old\n")
+        os.chmod(old, 0o640)
+        folder.write("real.txt", "old\n")
+        os.symlink("real.txt", os.path.join(folder.path, "link.txt"))
+        for target in ("kept.txt", "fresh.txt", "link.txt"):
+            r = run(folder, [target, "src.txt"], "a\n", preexec_fn=lambda: os.umask(0o027))
+            self.assertEqual(r.rc, 0, r.err)
+        mode = lambda n: stat.S_IMODE(os.lstat(os.path.join(folder.path, n)).st_mode)
+        self.assertEqual(mode("kept.txt"), 0o640)
+        self.assertEqual(mode("fresh.txt"), 0o750)
+        self.assertTrue(os.path.islink(os.path.join(folder.path, "link.txt")))
+        self.assertEqual(folder.read("real.txt"), b"new\n")
+
+
+@unittest.skipIf(os.name != "posix", "needs a pseudo-terminal")
+class Terminal(unittest.TestCase):
+    def test_entry_without_newline_is_on_screen_before_the_prompt(self):
+        import pty
+        folder = Folder(self)
+        folder.write("one", "no newline")
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.chdir(folder.path)
+            os.execvp(ARGS.runner[0] if ARGS.runner else ARGS.binary,
+                      ARGS.runner + [ARGS.binary, "t", "one"])
+        seen = b""
+        while PROMPT.encode() not in seen:
+            chunk = os.read(fd, 4096)
+            self.assertTrue(chunk)
+            seen += chunk
+        self.assertEqual(seen.replace(b"\r\n", b"\n"), b"A) no newline\n" + PROMPT.encode())
+        os.write(fd, b"a\n")
+        try:
+            while True:
+                chunk = os.read(fd, 4096)
+                if not chunk:
+                    break
+                seen += chunk
+        except OSError:
+            pass
+        _, status = os.waitpid(pid, 0)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+        self.assertIn(b"The command is: copy one t", seen)
+        self.assertEqual(folder.read("t"), b"no newline")
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", required=True)
+    parser.add_argument("--sep", default="/")
+    parser.add_argument("--runner", default="")
+    ARGS, rest = parser.parse_known_args()
+    ARGS.binary = os.path.abspath(ARGS.binary)
+    ARGS.runner = shlex.split(ARGS.runner)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
