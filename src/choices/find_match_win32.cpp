@@ -1,0 +1,44 @@
+// Directory search on Windows: a thin layer over FindFirstFileA and
+// FindNextFileA, whose order and wildcard rules are the platform's own.
+#include <windows.h>
+
+#include "choices/find_match.h"
+#include "choices/pattern_prefix.h"
+
+struct MatchSearch {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  WIN32_FIND_DATAA found;
+  std::string prefix;
+  bool first_pending = true;  // the start's entry is not yet handed out
+};
+
+void MatchSearchCloser::operator()(MatchSearch* search) const {
+  if (search->handle != INVALID_HANDLE_VALUE)
+    FindClose(search->handle);
+  delete search;
+}
+
+MatchSearchPtr find_match(const std::string& pattern) {
+  MatchSearchPtr search(new MatchSearch);
+  // The search looks in the directory named before the last '\', ':' or
+  // '/', so each name must carry that same prefix to be found again.
+  search->prefix = pattern.substr(0, prefix_length(pattern, "\\:/"));
+  search->handle = FindFirstFileA(pattern.c_str(), &search->found);
+  if (search->handle == INVALID_HANDLE_VALUE)
+    return nullptr;
+  return search;
+}
+
+bool find_match(MatchSearch& search, std::string* name) {
+  if (search.first_pending) {
+    search.first_pending = false;
+  } else if (search.handle == INVALID_HANDLE_VALUE ||
+             !FindNextFileA(search.handle, &search.found)) {
+    if (search.handle != INVALID_HANDLE_VALUE)
+      FindClose(search.handle);
+    search.handle = INVALID_HANDLE_VALUE;
+    return false;
+  }
+  *name = search.prefix + search.found.cFileName;
+  return true;
+}
