@@ -377,10 +377,13 @@ class Copy(unittest.TestCase):
         os.mkfifo(os.path.join(folder.path, "fifo"))
         os.symlink("nowhere", os.path.join(folder.path, "dangling"))
         before = folder.listing()
-        for name in ("fifo", "dangling"):
+        for name in ("fifo", "dangling", "/dev/null"):
             r = self.choose(folder, "target.txt", name)
             self.assertTrue(r.out.startswith(menu("can't open\n")), name)
             self.assert_failed(r, folder, before, name)
+        # Nor is a target that is not a regular file replaced.
+        r = self.choose(folder, "fifo", "target.txt")
+        self.assert_failed(r, folder, before, "fifo")
 
     @posix_only
     def test_permissions_and_links(self):

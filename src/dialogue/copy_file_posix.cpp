@@ -93,12 +93,14 @@ bool unsupported(int err) {
          err == EINVAL || err == ENOSYS || err == EBADF || err == EPERM;
 }
 
-int copy_by_reading(int in, int out) {
+// Sets `*reading` when the failure was in reading the source.
+int copy_by_reading(int in, int out, bool* reading) {
   std::vector<char> buffer(1 << 17);
   for (;;) {
     ssize_t n = read(in, buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR)
       continue;
+    *reading = n < 0;
     if (n <= 0)
       return n < 0 ? errno : 0;
     for (ssize_t done = 0; done < n;) {
@@ -114,8 +116,10 @@ int copy_by_reading(int in, int out) {
 
 // Copies all of `in` to the empty file `out`: a reflink clone where the
 // file system shares blocks, else copy_file_range, else plain reads and
-// writes. Returns 0 or an errno value.
-int copy_data(int in, int out) {
+// writes. Returns 0 or an errno value; `*reading` tells whether reading
+// the source failed.
+int copy_data(int in, int out, bool* reading) {
+  *reading = false;
   if (ioctl(out, FICLONE, in) == 0)
     return 0;
   if (!unsupported(errno))
@@ -132,7 +136,7 @@ int copy_data(int in, int out) {
     // Nothing copied: the kernel may not support it here, or the file may
     // report no size (as some special files do); reading settles both.
     if (n == 0 || (!copied && unsupported(errno)))
-      return copy_by_reading(in, out);
+      return copy_by_reading(in, out, reading);
     if (errno != EINTR)
       return errno;
   }
@@ -225,10 +229,14 @@ class TemporaryFile {
   UniqueFd fd_;
 };
 
-bool fail(CopyFailure* failure, const std::string& file, int err) {
+bool fail(CopyFailure* failure, const std::string& file, const char* reason) {
   failure->file = file;
-  failure->reason = std::strerror(err);
+  failure->reason = reason;
   return false;
+}
+
+bool fail(CopyFailure* failure, const std::string& file, int err) {
+  return fail(failure, file, std::strerror(err));
 }
 
 // Syncs the directory so that the rename itself is on disk.
@@ -259,7 +267,7 @@ bool copy_file(const std::string& source, const std::string& target,
   if (S_ISDIR(from.st_mode))
     return fail(failure, source, EISDIR);
   if (!S_ISREG(from.st_mode))
-    return fail(failure, source, EINVAL);
+    return fail(failure, source, "Not a regular file");
   fcntl(in.get(), F_SETFL, fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
 
   std::string shown = target;
@@ -275,7 +283,7 @@ bool copy_file(const std::string& source, const std::string& target,
   if (err != 0)
     return fail(failure, shown, err);
   if (exists && !S_ISREG(to.st_mode))
-    return fail(failure, shown, S_ISDIR(to.st_mode) ? EISDIR : EINVAL);
+    return fail(failure, shown, "Not a regular file");
 
   // An existing target keeps its permission bits and, where allowed, its
   // owner; a new one gets the source's bits less the umask, as cp gives.
@@ -285,8 +293,9 @@ bool copy_file(const std::string& source, const std::string& target,
   TemporaryFile temporary;
   if ((err = temporary.create(directory, 0600)) != 0)
     return fail(failure, shown, err);
-  if ((err = copy_data(in.get(), temporary.fd())) != 0)
-    return fail(failure, shown, err);
+  bool reading;
+  if ((err = copy_data(in.get(), temporary.fd(), &reading)) != 0)
+    return fail(failure, reading ? source : shown, err);
   if (fchmod(temporary.fd(), mode) != 0)
     return fail(failure, shown, errno);
   if (exists && (to.st_uid != geteuid() || to.st_gid != getegid()) &&

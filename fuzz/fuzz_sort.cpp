@@ -1,0 +1,59 @@
+// Fuzzes compare_names through the sort: the result is a permutation of
+// the input, ordered pairwise along the merge's own tie rule, and names that
+// compare equal keep their pending order.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "choices/choice_list.h"
+#include "choices/compare_names.h"
+#include "choices/sort_choices.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // Names are the input's pieces between zero bytes, each tagged with its
+  // pending position.
+  std::vector<std::string> names;
+  std::string current;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      names.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(static_cast<char>(data[i]));
+    }
+  }
+  names.push_back(current);
+
+  ChoiceList list;
+  for (auto it = names.rbegin(); it != names.rend(); ++it)
+    list.head = add_choice(list.head, *it);
+  std::map<const char*, std::size_t> position;
+  std::size_t i = 0;
+  for (const ChoiceNode* n = list.head; n != nullptr; n = n->next)
+    position[n->name] = i++;
+
+  list.head = sort_choices(list.head);
+
+  std::vector<const ChoiceNode*> out;
+  for (const ChoiceNode* n = list.head; n != nullptr; n = n->next)
+    out.push_back(n);
+  if (out.size() != names.size())
+    std::abort();
+  std::map<const char*, int> seen;
+  for (const ChoiceNode* n : out)
+    if (position.count(n->name) == 0 || seen[n->name]++ != 0)
+      std::abort();  // not a permutation
+  for (std::size_t k = 0; k + 1 < out.size(); ++k) {
+    int c = compare_names(out[k]->name, out[k + 1]->name);
+    int r = compare_names(out[k + 1]->name, out[k]->name);
+    if (c != -r)
+      std::abort();  // the comparison must be antisymmetric
+    if (c == 0 && position[out[k]->name] > position[out[k + 1]->name])
+      std::abort();  // equal neighbours keep their pending order
+  }
+  return 0;
+}

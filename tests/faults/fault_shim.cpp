@@ -1,0 +1,162 @@
+// A fault-injection shim, loaded with LD_PRELOAD into pickcopy.
+//
+// It stays passive until pickcopy flushes standard output after its echo;
+// from then on it counts the calls of the system calls a copy uses, per
+// call name.
+//   FAULT_CALL=name FAULT_NTH=n FAULT_ERRNO=e   the n-th call of `name`
+//                                              fails with errno e
+//   FAULT_FORCE=name:n:e                       also the n-th call of `name`
+//                                              (every call for n = 0) fails
+//                                              with errno e, to steer the
+//                                              copy onto a fallback path
+//   FAULT_LOG=path                             the sequence of calls made
+//                                              is written there at exit
+// Calls on the standard streams are never failed.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace {
+
+bool g_armed = false;
+
+int fault_errno() {
+  const char* e = std::getenv("FAULT_ERRNO");
+  return e ? std::atoi(e) : EIO;
+}
+
+std::string* g_trace = nullptr;  // one call name a line, in call order
+std::map<std::string, int>* g_counts = nullptr;
+
+template <typename F>
+F real(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+void write_trace() {
+  const char* path = std::getenv("FAULT_LOG");
+  if (path == nullptr || g_trace == nullptr)
+    return;
+  if (FILE* f = std::fopen(path, "w")) {
+    std::fputs(g_trace->c_str(), f);
+    std::fclose(f);
+  }
+}
+
+// Counts a call of `name`; true when this call is to fail.
+bool should_fail(const char* name, int fd = -1) {
+  if (!g_armed || (fd >= 0 && fd <= 2))
+    return false;
+  if (g_trace == nullptr) {
+    g_trace = new std::string;
+    g_counts = new std::map<std::string, int>;
+    std::atexit(write_trace);
+  }
+  *g_trace += name;
+  *g_trace += '\n';
+  int count = ++(*g_counts)[name];
+  if (const char* force = std::getenv("FAULT_FORCE")) {
+    char forced[64];
+    int nth = 0;
+    int err = 0;
+    if (std::sscanf(force, "%63[^:]:%d:%d", forced, &nth, &err) == 3 &&
+        std::strcmp(forced, name) == 0 && (nth == 0 || nth == count)) {
+      errno = err;
+      return true;
+    }
+  }
+  errno = fault_errno();
+  const char* call = std::getenv("FAULT_CALL");
+  const char* nth = std::getenv("FAULT_NTH");
+  return call != nullptr && std::strcmp(call, name) == 0 && count == (nth ? std::atoi(nth) : 1);
+}
+
+mode_t mode_of(int flags, va_list args) {
+  return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  mode_t mode = mode_of(flags, args);
+  va_end(args);
+  if (should_fail("open"))
+    return -1;
+  return real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+}
+
+ssize_t read(int fd, void* buf, size_t n) {
+  if (should_fail("read", fd))
+    return -1;
+  return real<ssize_t (*)(int, void*, size_t)>("read")(fd, buf, n);
+}
+
+ssize_t write(int fd, const void* buf, size_t n) {
+  if (should_fail("write", fd))
+    return -1;
+  return real<ssize_t (*)(int, const void*, size_t)>("write")(fd, buf, n);
+}
+
+// pickcopy flushes standard output just after its echo, before the copy.
+int fflush(FILE* stream) {
+  int result = real<int (*)(FILE*)>("fflush")(stream);
+  if (stream == stdout)
+    g_armed = true;
+  return result;
+}
+
+ssize_t copy_file_range(int in, off64_t* in_off, int out, off64_t* out_off, size_t n,
+                        unsigned flags) {
+  if (should_fail("copy_file_range", out))
+    return -1;
+  return real<ssize_t (*)(int, off64_t*, int, off64_t*, size_t, unsigned)>(
+      "copy_file_range")(in, in_off, out, out_off, n, flags);
+}
+
+int ioctl(int fd, unsigned long request, ...) {
+  va_list args;
+  va_start(args, request);
+  void* arg = va_arg(args, void*);
+  va_end(args);
+  if (should_fail("ioctl", fd))
+    return -1;
+  return real<int (*)(int, unsigned long, void*)>("ioctl")(fd, request, arg);
+}
+
+#define PICKCOPY_FAULT(name, params, args, fd) \
+  int name params {                            \
+    if (should_fail(#name, fd))                \
+      return -1;                               \
+    return real<int (*) params>(#name) args;   \
+  }
+
+PICKCOPY_FAULT(fsync, (int fd), (fd), fd)
+PICKCOPY_FAULT(fchmod, (int fd, mode_t mode), (fd, mode), fd)
+PICKCOPY_FAULT(fchown, (int fd, uid_t uid, gid_t gid), (fd, uid, gid), fd)
+PICKCOPY_FAULT(linkat, (int a, const char* from, int b, const char* to, int flags),
+               (a, from, b, to, flags), -1)
+PICKCOPY_FAULT(rename, (const char* from, const char* to), (from, to), -1)
+
+// A failed close still releases the descriptor, as on Linux.
+int close(int fd) {
+  int result = real<int (*)(int)>("close")(fd);
+  if (should_fail("close", fd))
+    return -1;
+  return result;
+}
+
+}  // extern "C"

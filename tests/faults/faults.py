@@ -1,0 +1,218 @@
+#!/usr/bin/env python3
+"""Faults, signals and races against the real pickcopy binary.
+
+    faults.py --binary PATH [--shim PATH] [--size-mib N] [--kills N]
+
+FaultInjection walks a fault over every system call of a real copy (with
+the fault shim); CrashLoop kills copies of a large file at random moments;
+Race runs two copies onto one target at once. The defaults are the short
+forms of the default suite; tests/stress runs the long ones.
+"""
+import argparse
+import errno
+import hashlib
+import os
+import random
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ARGS = None
+PROMPT = b"please indicate your choice "
+
+
+def digest(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def make_file(path, size, seed):
+    rng = random.Random(seed)
+    with open(path, "wb") as f:
+        f.write(b"variant %d\n" % seed)
+        block = rng.randbytes(1 << 20)
+        left = size
+        while left > 0:
+            f.write(block[:left])
+            left -= len(block)
+
+
+class Folder:
+    def __init__(self, test):
+        self.path = tempfile.mkdtemp(prefix="pickcopy-faults-")
+        test.addCleanup(subprocess.run, ["rm", "-rf", self.path])
+
+    def __truediv__(self, name):
+        return os.path.join(self.path, name)
+
+    def names(self):
+        return sorted(os.listdir(self.path))
+
+
+def default_signals():
+    # A test run in the background may have inherited an ignored SIGINT.
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
+def start(folder, args, env=None):
+    return subprocess.Popen([ARGS.binary] + args, cwd=folder.path, env=env,
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, preexec_fn=default_signals)
+
+
+class FaultInjection(unittest.TestCase):
+    # Steer the copy onto each of its paths: copy_file_range; the
+    # read/write loop (copy_file_range refused); a named temporary file
+    # (O_TMPFILE refused).
+    PATHS = ["", "copy_file_range:0:%d" % errno.EXDEV, "open:2:%d" % errno.EOPNOTSUPP]
+    ERRNOS = [errno.EIO, errno.ENOSPC, errno.EACCES]
+
+    def run_copy(self, folder, force, extra=None):
+        env = dict(os.environ, LD_PRELOAD=ARGS.shim, FAULT_FORCE=force)
+        env.update(extra or {})
+        proc = start(folder, ["target.txt", "new.bin"], env)
+        out, err = proc.communicate(b"a\n", timeout=60)
+        return proc.returncode, err[len(PROMPT):].decode("latin-1")
+
+    def test_every_fault_point_of_a_copy(self):
+        if not ARGS.shim:
+            self.skipTest("no fault shim")
+        folder = Folder(self)
+        make_file(folder / "new.bin", 300000, 1)
+        new = digest(folder / "new.bin")
+        injected = 0
+        for force in self.PATHS:
+            with open(folder / "target.txt", "wb") as f:
+                f.write(b"old contents\n")
+            old = digest(folder / "target.txt")
+            before = folder.names()
+            trace_file = tempfile.mktemp()
+            code, err = self.run_copy(folder, force, {"FAULT_LOG": trace_file})
+            self.assertEqual((code, err), (0, ""), force)
+            with open(trace_file) as f:
+                trace = f.read().split()
+            os.unlink(trace_file)
+            renamed_at = trace.index("rename")
+            forced_call, forced_nth, _ = (force + "::").split(":")[:3]
+            for position, call in enumerate(trace):
+                nth = trace[:position + 1].count(call)
+                if call == forced_call and int(forced_nth) in (0, nth):
+                    continue  # that call already fails, to steer the path
+                for err_no in self.ERRNOS:
+                    with open(folder / "target.txt", "wb") as f:
+                        f.write(b"old contents\n")
+                    code, err = self.run_copy(folder, force, {
+                        "FAULT_CALL": call, "FAULT_NTH": str(nth), "FAULT_ERRNO": str(err_no)})
+                    where = "%s #%d %s (%s)" % (call, nth, errno.errorcode[err_no], force)
+                    lines = err.splitlines()
+                    injected += 1
+                    self.assertEqual(folder.names(), before, where)
+                    if position <= renamed_at:
+                        self.assertEqual(code, 1, where)
+                        self.assertEqual(len(lines), 1, where)
+                        source_side = (call, nth) in (("open", 1), ("read", nth))
+                        named = "new.bin" if source_side else "target.txt"
+                        self.assertTrue(lines[0].startswith("pickcopy: %s: " % named), where)
+                        self.assertIn(os.strerror(err_no), lines[0], where)
+                        self.assertEqual(digest(folder / "target.txt"), old, where)
+                    else:
+                        self.assertEqual(digest(folder / "target.txt"), new, where)
+                        self.assertIn(code, (0, 1), where)
+                        self.assertEqual(len(lines), code, where)
+        print("\n  fault points injected and survived: %d" % injected, file=sys.stderr)
+
+
+class CrashLoop(unittest.TestCase):
+    def test_killed_copies_leave_old_or_new_content(self):
+        folder = Folder(self)
+        size = ARGS.size_mib << 20
+        make_file(folder / "new.bin", size, 2)
+        make_file(folder / "target.bin", size // 2, 3)
+        new, old = digest(folder / "new.bin"), digest(folder / "target.bin")
+        # How long a whole copy takes, to spread the kills over it.
+        t0 = time.monotonic()
+        proc = start(folder, ["scratch.bin", "new.bin"])
+        proc.communicate(b"a\n", timeout=600)
+        span = max(time.monotonic() - t0, 0.05) * 1.2
+        os.unlink(folder / "scratch.bin")
+        expected = ["new.bin", "target.bin"]
+        rng = random.Random(ARGS.seed)
+        seen = {"old": 0, "new": 0}
+        runs = [(signal.SIGKILL, None), (signal.SIGINT, None), (signal.SIGTERM, None)]
+        if ARGS.shim:
+            # The same with a named temporary file (O_TMPFILE refused), which
+            # the signal handler must remove.
+            named = dict(os.environ, LD_PRELOAD=ARGS.shim,
+                         FAULT_FORCE="open:2:%d" % errno.EOPNOTSUPP)
+            runs += [(signal.SIGINT, named), (signal.SIGHUP, named)]
+        for sig, env in runs:
+            for _ in range(ARGS.kills):
+                proc = start(folder, ["target.bin", "new.bin"], env)
+                proc.stdin.write(b"a\n")
+                proc.stdin.close()
+                time.sleep(rng.uniform(0, span))
+                proc.send_signal(sig)
+                proc.wait(timeout=600)
+                proc.stdout.close()
+                proc.stderr.close()
+                self.assertIn(proc.returncode, (0, -sig), sig)
+                state = digest(folder / "target.bin")
+                self.assertIn(state, (old, new), sig)
+                seen["new" if state == new else "old"] += 1
+                if sig != signal.SIGKILL:
+                    self.assertEqual(folder.names(), expected, sig)
+                else:
+                    # A kill between naming and renaming may leave the named
+                    # file; nothing else may.
+                    for name in set(folder.names()) - set(expected):
+                        self.assertTrue(name.startswith(".pickcopy-"), name)
+                        os.unlink(folder / name)
+                if state == new:
+                    make_file(folder / "target.bin", size // 2, 3)
+        print("\n  kills survived: %d (%d left the old content, %d the new)"
+              % (len(runs) * ARGS.kills, seen["old"], seen["new"]), file=sys.stderr)
+
+
+class Race(unittest.TestCase):
+    def test_two_copies_onto_one_target_leave_one_whole_file(self):
+        folder = Folder(self)
+        size = max(ARGS.size_mib << 19, 1 << 20)
+        make_file(folder / "a.bin", size, 4)
+        make_file(folder / "b.bin", size, 5)
+        wanted = {digest(folder / "a.bin"), digest(folder / "b.bin")}
+        for _ in range(5):
+            procs = [start(folder, ["target.bin", name]) for name in ("a.bin", "b.bin")]
+            for proc in procs:
+                proc.stdin.write(b"a\n")
+                proc.stdin.close()
+            for proc in procs:
+                self.assertEqual(proc.wait(timeout=600), 0)
+                proc.stdout.close()
+                proc.stderr.close()
+            self.assertIn(digest(folder / "target.bin"), wanted)
+            self.assertEqual(folder.names(), ["a.bin", "b.bin", "target.bin"])
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", required=True)
+    parser.add_argument("--shim", default="")
+    parser.add_argument("--size-mib", type=int, default=32)
+    parser.add_argument("--kills", type=int, default=6)
+    parser.add_argument("--seed", type=int, default=int(time.time()))
+    ARGS, rest = parser.parse_known_args()
+    ARGS.binary = os.path.abspath(ARGS.binary)
+    ARGS.shim = os.path.abspath(ARGS.shim) if ARGS.shim else ""
+    print("seed %d" % ARGS.seed, file=sys.stderr)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
