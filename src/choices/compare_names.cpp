@@ -6,6 +6,8 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+bool may_be_stem(char c) { return is_digit(c) || c == '.' || c == '\0'; }
+
 // Scans the stem of `s`. Returns true when it is numeric; otherwise points
 // `*fail` at the first byte that is neither a digit nor the stem's end.
 bool scan_stem(const char* s, const char** digits, int* count,
@@ -50,8 +52,10 @@ int compare_names(const char* a, const char* b) {
     const char* bd = nullptr;
     int ac = 0;
     int bc = 0;
-    bool a_numeric = a >= a_fail && scan_stem(a, &ad, &ac, &a_fail);
-    if (a_numeric && !(b < b_fail) && scan_stem(b, &bd, &bc, &b_fail))
+    // A rest can only be a numeric stem where it starts with a digit, a
+    // '.' or its end; most steps are decided by that alone.
+    bool a_numeric = a >= a_fail && may_be_stem(*a) && scan_stem(a, &ad, &ac, &a_fail);
+    if (a_numeric && b >= b_fail && may_be_stem(*b) && scan_stem(b, &bd, &bc, &b_fail))
       return compare_values(ad, ac, bd, bc);
     signed char ca = static_cast<signed char>(*a++);
     signed char cb = static_cast<signed char>(*b++);

@@ -49,18 +49,19 @@ bool next_entry(MatchSearch& search, std::string* name) {
 }  // namespace
 
 MatchSearchPtr find_match(const std::string& pattern) {
-  MatchSearchPtr search(new MatchSearch);
   std::size_t split = prefix_length(pattern, "/");
+  std::string_view component = std::string_view(pattern).substr(split);
+  MatchSearchPtr search(new MatchSearch);
   search->pattern = pattern;
-  search->prefix = pattern.substr(0, split);
-  search->component = pattern.substr(split);
-  if (!has_wildcards(search->component)) {
+  if (!has_wildcards(component)) {
     // Most arguments arrive already expanded by the shell: one lookup each.
     if (!entry_exists(pattern))
       return nullptr;
     search->literal_pending = true;
     return search;
   }
+  search->prefix = pattern.substr(0, split);
+  search->component = component;
   search->dir = opendir(search->prefix.empty() ? "." : search->prefix.c_str());
   if (search->dir == nullptr)
     return nullptr;

@@ -1,0 +1,248 @@
+#!/usr/bin/env python3
+"""pickcopy's performance, each figure beside a peer measured in the same run.
+
+Called by bench/run. Prints a Markdown table: medians of --runs runs and the
+ratio to the peer, with the goal of each row.
+"""
+import argparse
+import json
+import math
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ARGS = None
+
+
+def log(text):
+    print(text, file=sys.stderr, flush=True)
+
+
+def prepare(cache):
+    """Makes the data once; a marker file says a folder is complete."""
+    def once(name, make):
+        path = os.path.join(cache, name)
+        if not os.path.exists(path + ".done"):
+            log("preparing %s ..." % name)
+            subprocess.run(["rm", "-rf", path], check=True)
+            os.makedirs(path)
+            make(path)
+            open(path + ".done", "w").close()
+        return path
+
+    def files(count, text):
+        def make(path):
+            for i in range(count):
+                with open(os.path.join(path, "f%07d.txt" % i), "w") as f:
+                    f.write(text % i if "%" in text else text)
+        return make
+
+    def large(path):
+        # Sparse files: what is measured is that only a first line is read.
+        for i in range(25):
+            with open(os.path.join(path, "v%02d.bin" % i), "wb") as f:
+                f.write(b"variant %d of 200 MiB\n" % i)
+                f.truncate(200 << 20)
+
+    def copies(path):
+        block = os.urandom(1 << 20)
+        for name, mib in (("src-1g", 1024), ("src-1m", 1), ("target", 1024)):
+            with open(os.path.join(path, name), "wb") as f:
+                for _ in range(mib):
+                    f.write(block)
+
+    os.makedirs(cache, exist_ok=True)
+    return {
+        "big": once("big", files(1000000, "")),
+        "small": once("small", files(100, "")),
+        "names": once("names", files(50000, "name %d\n")),
+        "large": once("large", large),
+        "tiny": once("tiny", files(25, "tiny %03d\n")),
+        "copy": once("copy", copies),
+    }
+
+
+def run_once(cmd, stdin=b"", cwd=None):
+    """Wall time of one run, and its peak resident set in KiB where the
+    command is started through the RSS probe (0 otherwise)."""
+    env = dict(os.environ)
+    rss_file = None
+    if os.path.basename(cmd[0]) == "rss_probe":
+        fd, rss_file = tempfile.mkstemp()
+        os.close(fd)
+        env["RSS_OUT"] = rss_file
+    t0 = time.perf_counter()
+    subprocess.run(cmd, cwd=cwd, input=stdin, env=env,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    elapsed = time.perf_counter() - t0
+    rss = 0
+    if rss_file:
+        with open(rss_file) as f:
+            rss = int(f.read() or 0)
+        os.unlink(rss_file)
+    return elapsed, rss, 0
+
+
+def run_set(cmds):
+    """Runs the commands back to back: summed wall time, peak RSS of the
+    first."""
+    total, rss = 0.0, 0
+    for i, (cmd, stdin, cwd) in enumerate(cmds):
+        t, r, _ = run_once(cmd, stdin, cwd)
+        total += t
+        if i == 0:
+            rss = r
+    return total, rss
+
+
+def compare(mine, peer, runs=None, before=None):
+    """Medians of `runs` runs of each, taken in turn (mine, peer, mine...)
+    so that a drift of the machine touches both alike; and the largest peak
+    RSS of each."""
+    result = {"mine": ([], 0), "peer": ([], 0)}
+    for _ in range(runs or ARGS.runs):
+        for key, cmds in (("mine", mine), ("peer", peer)):
+            if before:
+                before()
+            t, r = run_set(cmds)
+            times, rss = result[key]
+            times.append(t)
+            result[key] = (times, max(rss, r))
+    return [(statistics.median(result[k][0]), result[k][1]) for k in ("mine", "peer")]
+
+
+def fmt_time(t):
+    return "%.1f ms" % (t * 1e3) if t < 10 else "%.2f s" % t
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", required=True)
+    parser.add_argument("--sort-bench", required=True)
+    parser.add_argument("--rss-probe", required=True)
+    parser.add_argument("--cache", required=True)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--select-limit", type=int, default=60)
+    ARGS = parser.parse_args()
+    pickcopy = os.path.abspath(ARGS.binary)
+    data = prepare(ARGS.cache)
+    cache = ARGS.cache
+    # The menu rows time the menu and the answer: their target lies in a
+    # folder that does not exist, so the copy stops as soon as it starts
+    # instead of copying a candidate of 200 MiB.
+    scratch = tempfile.mkdtemp(prefix="pickcopy-bench-")
+    target = os.path.join(scratch, "missing", "target")
+    rss_probe = os.path.abspath(ARGS.rss_probe)
+    rows = []
+
+    def row(what, mine, peer_name, peer, goal, ok):
+        ratio = mine / peer if peer else float("nan")
+        rows.append((what, fmt_time(mine), peer_name, fmt_time(peer), "%.2f" % ratio, goal,
+                     "yes" if ok(ratio) else "**no**"))
+        log("%s: %s vs %s = %.2f" % (what, fmt_time(mine), fmt_time(peer), ratio))
+
+    answer = b"a\n"
+    log("menu over a folder of 1,000,000 entries ...")
+    (big, _), (small, _) = compare([([pickcopy, target, "big/*"], answer, cache)],
+                                   [([pickcopy, target, "small/*"], answer, cache)],
+                                   runs=2 * ARGS.runs + 1)
+    row("Menu for quoted `big/*`, 1,000,000 entries", big, "same over 100 entries", small,
+        "<= 1.5", lambda r: r <= 1.5)
+    # bash's select lists all the names before it reads; one run, bounded.
+    t0 = time.perf_counter()
+    try:
+        subprocess.run(["bash", "-c", "PS3=; select f in big/*; do break; done"], input=b"1\n",
+                       cwd=cache, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=ARGS.select_limit)
+        select = fmt_time(time.perf_counter() - t0)
+    except subprocess.TimeoutExpired:
+        select = "not done after %d s" % ARGS.select_limit
+    rows.append(("(reference) bash `select` over `big/*`, one run", select, "", "", "", "", ""))
+
+    log("50,000 names expanded by the shell ...")
+    names = sorted("names/" + n for n in os.listdir(data["names"]))
+    (mine, _), (peer, _) = compare([([pickcopy, target] + names, answer, cache)],
+                                   [(["ls", "-1dv"] + names, b"", cache)], runs=2 * ARGS.runs + 1)
+    _, names_rss = run_set([([rss_probe, pickcopy, target] + names, answer, cache)])
+    row("50,000 plain names as arguments, menu and answer", mine, "`ls -1dv` over them", peer,
+        "<= 1.0", lambda r: r <= 1.0)
+
+    log("25 candidates of 200 MiB ...")
+    (mine, _), (peer, _) = compare([([pickcopy, target, "large/*"], answer, cache)],
+                                   [([pickcopy, target, "tiny/*"], answer, cache)],
+                                   runs=2 * ARGS.runs + 1)
+    row("Menu of 25 candidates of 200 MiB", mine, "25 of 10 bytes", peer, "<= 1.2",
+        lambda r: r <= 1.2)
+
+    log("copies of 1 GiB ...")
+    copy = data["copy"]
+    settle = lambda: subprocess.run(["sync"], check=True)
+    (mine, copy_rss), (peer, cp_rss) = compare(
+        [([rss_probe, pickcopy, "target", "src-1g"], answer, copy)],
+        [([rss_probe, "cp", "src-1g", "target-cp"], b"", copy), (["sync", "target-cp"], b"", copy)],
+        before=settle)
+    row("Copy of 1 GiB onto an existing target", mine, "`cp` + `sync` of the target", peer,
+        "<= 1.05", lambda r: r <= 1.05)
+    # cp rewrites the target in place, which is neither atomic nor what a
+    # crash leaves whole. The same atomic, durable replacement done with
+    # the usual tools, for reference.
+    atomic = [(["cp", "src-1g", ".tmp-cp"], b"", copy), (["sync", ".tmp-cp"], b"", copy),
+              (["mv", ".tmp-cp", "target-mv"], b"", copy), (["sync", "."], b"", copy)]
+    (mine, _), (peer, _) = compare([([pickcopy, "target", "src-1g"], answer, copy)], atomic,
+                                   before=settle)
+    row("(reference) the same copy", mine, "`cp` to a temporary file, `sync` it, `mv` it over the target, `sync` the folder",
+        peer, "", lambda r: True)
+    rows[-1] = rows[-1][:5] + ("reference", "")
+    (_, small_rss), (_, cp_small_rss) = compare(
+        [([rss_probe, pickcopy, "target-1m", "src-1m"], answer, copy)],
+        [([rss_probe, "cp", "src-1m", "target-cp-1m"], b"", copy)], runs=3)
+    for name in ("target-cp", "target-cp-1m", "target-1m", "target-mv"):
+        os.unlink(os.path.join(copy, name))
+    subprocess.run(["rm", "-rf", scratch])
+
+    memory = [
+        ("Peak RSS, copy of 1 GiB", "%d KiB" % copy_rss, "`cp`", "%d KiB" % cp_rss,
+         "<= cp", "yes" if copy_rss <= cp_rss else "**no**"),
+        ("Peak RSS, copy of 1 MiB", "%d KiB" % small_rss, "`cp`", "%d KiB" % cp_small_rss,
+         "same as 1 GiB", "yes" if abs(small_rss - copy_rss) <= 256 else "**no**"),
+        ("Peak RSS, 50,000 names", "%d KiB" % names_rss, "", "", "< 16 MiB",
+         "yes" if names_rss < 16384 else "**no**"),
+    ]
+
+    log("sort benchmark ...")
+    out = subprocess.run([ARGS.sort_bench, "--benchmark_format=json",
+                          "--benchmark_min_time=1"], capture_output=True, check=True).stdout
+    sorts = []
+    for b in json.loads(out)["benchmarks"]:
+        if b["name"].startswith("BM_sort_choices/"):
+            n = int(b["name"].split("/")[1])
+            per_name = b["real_time"] * 1e6 / n  # ms -> ns
+            sorts.append((n, per_name))
+        elif b["name"] == "BM_compare_names":
+            compare_ns = b["real_time"]
+
+    print("| What | pickcopy | Peer | Peer's figure | Ratio | Goal | Met |")
+    print("|---|---|---|---|---|---|---|")
+    for r in rows:
+        print("| %s |" % " | ".join(r))
+    for r in memory:
+        print("| %s | %s | %s | %s | | %s | %s |" % r)
+    print()
+    print("`compare_names`: %.1f ns a call." % compare_ns)
+    print()
+    print("| Names | `sort_choices`, ns a name | ns a name / log2 n | Growth of time a name vs. next smaller size | Growth of log n |")
+    print("|---|---|---|---|---|")
+    previous = None
+    for n, per_name in sorts:
+        growth = "%.2f" % (per_name / previous[1]) if previous else ""
+        log_growth = "%.2f" % (math.log2(n) / math.log2(previous[0])) if previous else ""
+        print("| %d | %.0f | %.1f | %s | %s |" % (n, per_name, per_name / math.log2(n), growth, log_growth))
+        previous = (n, per_name)
+
+
+if __name__ == "__main__":
+    main()
