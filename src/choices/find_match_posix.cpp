@@ -1,10 +1,10 @@
 // Directory search on POSIX systems: the last component of a pattern is
 // matched with fnmatch(3) against the entries of its directory, read
 // lazily so that a pattern that has given its names stops reading.
-#include <dirent.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
 
+#include "choices/directory.h"
 #include "choices/find_match.h"
 #include "choices/pattern_prefix.h"
 
@@ -12,14 +12,12 @@ struct MatchSearch {
   std::string pattern;
   std::string prefix;     // up to and including the last '/'
   std::string component;  // what is matched against each entry
-  DIR* dir = nullptr;     // null for a direct lookup or once exhausted
+  DirectoryPtr dir;       // null for a direct lookup or once exhausted
   bool literal_pending = false;
   bool delivered = false;
 };
 
 void MatchSearchCloser::operator()(MatchSearch* search) const {
-  if (search->dir != nullptr)
-    closedir(search->dir);
   delete search;
 }
 
@@ -32,14 +30,13 @@ bool entry_exists(const std::string& path) {
 
 // Reads entries until one matches; false at the end of the directory.
 bool next_entry(MatchSearch& search, std::string* name) {
-  while (dirent* entry = readdir(search.dir)) {
-    if (fnmatch(search.component.c_str(), entry->d_name, FNM_PERIOD) == 0) {
-      *name = search.prefix + entry->d_name;
+  while (const char* entry = next_entry(*search.dir)) {
+    if (fnmatch(search.component.c_str(), entry, FNM_PERIOD) == 0) {
+      *name = search.prefix + entry;
       return true;
     }
   }
-  closedir(search.dir);
-  search.dir = nullptr;
+  search.dir.reset();
   // As the shell does, a pattern whose wildcards match nothing stands for
   // itself when an entry of that very name exists (a file called a[1].txt).
   search.literal_pending = !search.delivered && entry_exists(search.pattern);
@@ -62,7 +59,7 @@ MatchSearchPtr find_match(const std::string& pattern) {
   }
   search->prefix = pattern.substr(0, split);
   search->component = component;
-  search->dir = opendir(search->prefix.empty() ? "." : search->prefix.c_str());
+  search->dir = open_directory(search->prefix.empty() ? "." : search->prefix);
   if (search->dir == nullptr)
     return nullptr;
   return search;

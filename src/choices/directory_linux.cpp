@@ -1,0 +1,56 @@
+// Directory reading with getdents64(2). readdir(3) always asks for 32 KiB
+// of entries, about a thousand; a pattern needs only its first 25 names, so
+// the first read here is small and later ones grow. In a folder of a
+// million entries that halves the time to the menu.
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include "choices/directory.h"
+
+namespace {
+
+constexpr std::size_t kFirstRead = 2048;
+constexpr std::size_t kLargestRead = 32768;
+
+}  // namespace
+
+struct Directory {
+  int fd;
+  std::vector<char> buffer;
+  std::size_t next = 0;
+  std::size_t size = 0;
+};
+
+void DirectoryCloser::operator()(Directory* directory) const {
+  close(directory->fd);
+  delete directory;
+}
+
+DirectoryPtr open_directory(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return nullptr;
+  DirectoryPtr directory(new Directory{fd, {}});
+  directory->buffer.reserve(kLargestRead);
+  return directory;
+}
+
+const char* next_entry(Directory& d) {
+  if (d.next >= d.size) {
+    std::size_t want = d.buffer.empty() ? kFirstRead : std::min(d.buffer.size() * 2, kLargestRead);
+    d.buffer.resize(want);
+    ssize_t n = getdents64(d.fd, d.buffer.data(), d.buffer.size());
+    if (n <= 0)
+      return nullptr;
+    d.next = 0;
+    d.size = static_cast<std::size_t>(n);
+  }
+  auto* entry = reinterpret_cast<dirent64*>(d.buffer.data() + d.next);
+  d.next += entry->d_reclen;
+  return entry->d_name;
+}
