@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -149,9 +150,9 @@ class TemporaryFile {
  public:
   // Returns 0 or an errno value.
   int create(const std::string& directory, mode_t mode) {
-    directory_ = directory.empty() ? "." : directory;
 #ifdef O_TMPFILE
-    fd_.reset(open(directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    const char* where = directory.empty() ? "." : directory.c_str();
+    fd_.reset(open(where, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
     if (fd_.valid())
       return 0;
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
@@ -224,7 +225,6 @@ class TemporaryFile {
     return directory + ".pickcopy-" + suffix;
   }
 
-  std::string directory_;
   std::string name_;
   UniqueFd fd_;
 };
