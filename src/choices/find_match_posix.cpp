@@ -29,7 +29,7 @@ bool entry_exists(const std::string& path) {
 }
 
 // Reads entries until one matches; false at the end of the directory.
-bool next_entry(MatchSearch& search, std::string* name) {
+bool next_match(MatchSearch& search, std::string* name) {
   while (const char* entry = next_entry(*search.dir)) {
     if (fnmatch(search.component.c_str(), entry, FNM_PERIOD) == 0) {
       *name = search.prefix + entry;
@@ -66,7 +66,7 @@ MatchSearchPtr find_match(const std::string& pattern) {
 }
 
 bool find_match(MatchSearch& search, std::string* name) {
-  if (search.dir != nullptr && next_entry(search, name)) {
+  if (search.dir != nullptr && next_match(search, name)) {
     search.delivered = true;
     return true;
   }
