@@ -6,7 +6,8 @@
 
 #include "choices/directory.h"
 #include "choices/find_match.h"
-#include "choices/pattern_prefix.h"
+#include "choices/wildcards.h"
+#include "path/path.h"
 
 struct MatchSearch {
   std::string pattern;
@@ -46,7 +47,7 @@ bool next_match(MatchSearch& search, std::string* name) {
 }  // namespace
 
 MatchSearchPtr find_match(const std::string& pattern) {
-  std::size_t split = prefix_length(pattern, "/");
+  std::size_t split = prefix_length(pattern, path_separators());
   std::string_view component = std::string_view(pattern).substr(split);
   MatchSearchPtr search(new MatchSearch);
   search->pattern = pattern;

@@ -3,7 +3,8 @@
 #include <windows.h>
 
 #include "choices/find_match.h"
-#include "choices/pattern_prefix.h"
+#include "choices/wildcards.h"
+#include "path/path.h"
 
 struct MatchSearch {
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -22,7 +23,7 @@ MatchSearchPtr find_match(const std::string& pattern) {
   MatchSearchPtr search(new MatchSearch);
   // The search looks in the directory named before the last '\', ':' or
   // '/', so each name must carry that same prefix to be found again.
-  search->prefix = pattern.substr(0, prefix_length(pattern, "\\:/"));
+  search->prefix = pattern.substr(0, prefix_length(pattern, path_separators()));
   search->handle = FindFirstFileA(pattern.c_str(), &search->found);
   if (search->handle == INVALID_HANDLE_VALUE)
     return nullptr;

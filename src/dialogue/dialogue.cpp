@@ -10,7 +10,7 @@
 #include "choices/fatal.h"
 #include "choices/find_match.h"
 #include "choices/sort_choices.h"
-#include "dialogue/copy_file.h"
+#include "copy/copy_file.h"
 #include "dialogue/first_line.h"
 #include "dialogue/prompt.h"
 #include "dialogue/wrap.h"

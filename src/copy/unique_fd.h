@@ -1,6 +1,6 @@
 // A POSIX file descriptor closed when it goes out of scope.
-#ifndef PICKCOPY_DIALOGUE_UNIQUE_FD_H_
-#define PICKCOPY_DIALOGUE_UNIQUE_FD_H_
+#ifndef PICKCOPY_COPY_UNIQUE_FD_H_
+#define PICKCOPY_COPY_UNIQUE_FD_H_
 
 #include <unistd.h>
 
@@ -9,6 +9,7 @@
 class UniqueFd {
  public:
   explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
   ~UniqueFd() {
@@ -41,4 +42,4 @@ class UniqueFd {
   int fd_;
 };
 
-#endif  // PICKCOPY_DIALOGUE_UNIQUE_FD_H_
+#endif  // PICKCOPY_COPY_UNIQUE_FD_H_

@@ -1,0 +1,30 @@
+// Replacing the target with a copy of the chosen file.
+#ifndef PICKCOPY_COPY_COPY_FILE_H_
+#define PICKCOPY_COPY_COPY_FILE_H_
+
+#include <string>
+
+struct CopyFailure {
+  std::string file;    // the file the failure concerns
+  std::string reason;  // the system's own words for it, or what was left undone
+};
+
+// Makes `target` an exact byte copy of `source`.
+//
+// A target the effective user may not write is refused. Where the folder
+// allows it and the new file can carry the target's identity (owner, group,
+// permission bits, extended attributes and ACLs), the data go to a temporary
+// file beside the target, are flushed to disk and the file is renamed over
+// the target, so the target is never seen half-written. Otherwise the data
+// are written over the target in place. A target that is a directory
+// receives the file under the source's last name component; a symbolic link
+// stays a link and the file it leads to is replaced.
+//
+// On failure `*failure` says why and the result is false; no temporary file
+// is left, and the target is as before unless the failure came while it was
+// written in place, or after it already held the new content (the reason
+// then says so).
+bool copy_file(const std::string& source, const std::string& target,
+               CopyFailure* failure);
+
+#endif  // PICKCOPY_COPY_COPY_FILE_H_

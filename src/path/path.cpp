@@ -1,0 +1,26 @@
+#include "path/path.h"
+
+// Plain loops: these run once for each of possibly tens of thousands of
+// names, and the library's find_*_of search the set once per character.
+
+bool is_separator(char c, std::string_view separators) {
+  for (char separator : separators)
+    if (c == separator)
+      return true;
+  return false;
+}
+
+std::size_t prefix_length(std::string_view path, std::string_view separators) {
+  for (std::size_t i = path.size(); i > 0; --i)
+    if (is_separator(path[i - 1], separators))
+      return i;
+  return 0;
+}
+
+std::string_view directory_part(std::string_view path, std::string_view separators) {
+  return path.substr(0, prefix_length(path, separators));
+}
+
+std::string_view last_component(std::string_view path, std::string_view separators) {
+  return path.substr(prefix_length(path, separators));
+}

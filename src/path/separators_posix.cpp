@@ -1,0 +1,3 @@
+#include "path/path.h"
+
+std::string_view path_separators() { return "/"; }
