@@ -98,8 +98,12 @@ class Result:
         self.err = err.decode("latin-1")
 
 
-def run(folder, args, answer="", **kwargs):
+def run(folder, args, answer="", wrap=None, **kwargs):
+    """Runs pickcopy in `folder`; `wrap` may put the command inside another
+    (another user, a mount namespace)."""
     cmd = ARGS.runner + [ARGS.binary] + list(args)
+    if wrap:
+        cmd = wrap(cmd)
     proc = subprocess.Popen(cmd, cwd=folder.path, stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
     data = answer.encode("latin-1") if isinstance(answer, str) else answer
@@ -402,6 +406,195 @@ class Copy(unittest.TestCase):
         self.assertEqual(mode("fresh.txt"), 0o750)
         self.assertTrue(os.path.islink(os.path.join(folder.path, "link.txt")))
         self.assertEqual(folder.read("real.txt"), b"new\n")
+
+
+class Sparse(unittest.TestCase):
+    @posix_only
+    def test_holes_stay_holes_onto_new_and_old_targets(self):
+        folder = Folder(self)
+        src = folder.write("sparse.bin", "first line\n")
+        with open(src, "r+b") as f:
+            f.seek(128 << 20)
+            f.write(b"x" * 8192)
+            f.truncate(256 << 20)
+        # A folder the user may not write: the old target is written in
+        # place, over data that must not show through the holes.
+        old = folder.write("ro/old.bin", os.urandom(1 << 20))
+        os.chmod(os.path.dirname(old), 0o555)
+        wrap = None
+        if os.geteuid() == 0:
+            os.chmod(folder.path, 0o777)
+            os.chown(old, USER, USER)
+            wrap = as_user
+        for target in ("new.bin", "ro/old.bin"):
+            r = run(folder, [target, "sparse.bin"], "a\n", wrap=wrap)
+            self.assertEqual(r.rc, 0, r.err)
+            path = os.path.join(folder.path, target)
+            self.assertEqual(os.path.getsize(path), 256 << 20)
+            self.assertLessEqual(os.stat(path).st_blocks * 512, 1 << 20, target)
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(11), b"first line\n")
+                f.seek(1 << 20)
+                self.assertEqual(f.read(4096), bytes(4096))  # the old data are gone
+                f.seek(128 << 20)
+                self.assertEqual(f.read(8193), b"x" * 8192 + b"\0")
+
+
+# The unprivileged user is made up for the test: ids without an account,
+# taken on with setpriv, so nothing on the machine changes.
+USER, OTHER, GROUP2 = 42424, 42425, 42426
+CAPABILITY = b"\x01\x00\x00\x02\x00\x20\x00\x00" + b"\x00" * 12  # cap_net_raw+ep
+
+
+def as_user(cmd):
+    return ["setpriv", "--reuid=%d" % USER, "--regid=%d" % USER,
+            "--groups=%d,%d" % (USER, GROUP2), "--"] + cmd
+
+
+def in_namespace(setup):
+    """Runs the command in a mount namespace of its own after `setup`."""
+    return lambda cmd: ["unshare", "--mount", "sh", "-c", setup + ' && exec "$@"', "sh"] + cmd
+
+
+def identity(path):
+    st = os.stat(path)
+    attrs = {n: os.getxattr(path, n) for n in os.listxattr(path)}
+    return stat.S_IMODE(st.st_mode), st.st_uid, st.st_gid, attrs
+
+
+class Situations(unittest.TestCase):
+    """Targets as users have them, replaced by root and by an unprivileged
+    user: status, content, mode, owner and attributes afterwards."""
+
+    # Each setup makes the target in a folder and returns (target, file to
+    # check, namespace set-up or None).
+    def read_only(self, f):
+        t = f.write("t", "old\n")
+        os.chown(t, USER, USER)
+        os.chmod(t, 0o444)
+        return "t", "t", None
+
+    def locked_folder(self, f):
+        t = f.write("ro/t", "old\n")
+        os.chown(t, USER, USER)
+        os.chmod(os.path.dirname(t), 0o555)
+        return "ro/t", "ro/t", None
+
+    def sticky_folder(self, f):
+        t = f.write("tmp/t", "old\n")
+        os.chown(t, OTHER, OTHER)
+        os.chmod(t, 0o666)
+        os.chmod(os.path.dirname(t), 0o1777)
+        return "tmp/t", "tmp/t", None
+
+    def setgid_folder(self, f):
+        t = f.write("sg/t", "old\n")
+        os.chown(os.path.dirname(t), USER, USER)
+        os.chmod(os.path.dirname(t), 0o2775)
+        os.chown(t, USER, GROUP2)
+        os.chmod(t, 0o664)
+        return "sg/t", "sg/t", None
+
+    def set_user_id(self, f):
+        t = f.write("t", "old\n")
+        os.chown(t, OTHER, OTHER)
+        os.chmod(t, 0o4755)
+        return "t", "t", None
+
+    def acl_and_attributes(self, f):
+        t = f.write("t", "old\n")
+        os.chown(t, USER, USER)
+        os.chmod(t, 0o640)
+        os.setxattr(t, "user.note", b"kept")
+        subprocess.run(["setfacl", "-m", "u:%d:rw-" % OTHER, t], check=True)
+        return "t", "t", None
+
+    def default_acl_folder(self, f):
+        t = f.write("d/t", "old\n")
+        os.chown(t, USER, USER)
+        os.chmod(os.path.dirname(t), 0o777)
+        subprocess.run(["setfacl", "-d", "-m", "u:%d:rwx" % OTHER, os.path.dirname(t)], check=True)
+        return "d/t", "d/t", None
+
+    def capability(self, f):
+        t = f.write("t", "old\n")
+        os.chown(t, USER, USER)
+        os.chmod(t, 0o755)
+        os.setxattr(t, "security.capability", CAPABILITY)
+        return "t", "t", None
+
+    def hard_link(self, f):
+        # In a folder the user may write, so that the replace is atomic.
+        t = f.write("h/t", "old\n")
+        os.chown(t, USER, USER)
+        os.chown(os.path.dirname(t), USER, USER)
+        os.link(t, os.path.join(f.path, "variant"))
+        return "h/t", "h/t", None
+
+    def bind_mount(self, f):
+        t = f.write("t", "placeholder\n")
+        m = f.write("mounted", "old\n")
+        for path in (t, m):
+            os.chown(path, USER, USER)
+        return "t", "mounted", "mount --bind mounted t"
+
+    def no_proc(self, f):
+        t = f.write("t", "old\n")
+        os.chown(t, USER, USER)
+        return "t", "t", "umount -l /proc"
+
+    # situation, who, status, content afterwards, attributes that go
+    CASES = [
+        ("read_only", "user", 1, "old", []),
+        ("read_only", "root", 0, "new", []),
+        ("locked_folder", "user", 0, "new", []),
+        ("sticky_folder", "user", 0, "new", []),
+        ("setgid_folder", "user", 0, "new", []),
+        ("setgid_folder", "root", 0, "new", []),
+        ("set_user_id", "root", 0, "new", []),
+        ("acl_and_attributes", "user", 0, "new", []),
+        ("acl_and_attributes", "root", 0, "new", []),
+        ("default_acl_folder", "user", 0, "new", []),
+        ("capability", "root", 0, "new", ["security.capability"]),
+        ("hard_link", "user", 0, "new", []),
+        ("bind_mount", "root", 0, "new", []),
+        ("bind_mount", "user", 0, "new", []),
+        ("no_proc", "user", 0, "new", []),
+        ("no_proc", "root", 0, "new", []),
+    ]
+
+    @posix_only
+    def test_situations(self):
+        if os.geteuid() != 0 or ARGS.runner:
+            self.skipTest("needs root, to make the users, groups and mounts")
+        for situation, who, rc, content, dropped in self.CASES:
+            with self.subTest(situation=situation, who=who):
+                self.check(situation, who, rc, content, dropped)
+
+    def check(self, situation, who, rc, content, dropped):
+        f = Folder(self)
+        os.chmod(f.path, 0o755)
+        f.write("src.txt", "new\n")
+        target, checked, setup = getattr(self, situation)(f)
+        path = os.path.join(f.path, checked)
+        mode, uid, gid, attrs = identity(path)
+        names = f.listing()
+        wrap = as_user if who == "user" else None
+        if setup:
+            inner = wrap or (lambda cmd: cmd)
+            wrap = lambda cmd: in_namespace(setup)(inner(cmd))
+        r = run(f, [target, "src.txt"], "a\n", wrap=wrap)
+        where = "%s as %s: %s" % (situation, who, r.err)
+        self.assertEqual(r.rc, rc, where)
+        self.assertEqual(f.read(checked), b"new\n" if content == "new" else b"old\n", where)
+        for name in dropped:
+            del attrs[name]
+        self.assertEqual(identity(path), (mode, uid, gid, attrs), where)
+        self.assertEqual([n for n, _, _ in f.listing()], [n for n, _, _ in names], where)
+        if rc == 1:
+            self.assertEqual(r.err, PROMPT + "pickcopy: %s: Permission denied\n" % target)
+        if situation == "hard_link":
+            self.assertEqual(f.read("variant"), b"old\n")
 
 
 class WindowsSearch(unittest.TestCase):

@@ -116,9 +116,9 @@ int next_segment(int fd, off_t offset, off_t size, off_t* data, off_t* hole) {
     return 0;
   }
   *hole = lseek(fd, *data, SEEK_HOLE);
-  if (*hole < 0)
-    *hole = size;
-  *hole = std::min(*hole, size);
+  if (*hole < 0 && !unsupported(errno))
+    return errno;
+  *hole = *hole < 0 ? size : std::min(*hole, size);
   return 0;
 }
 

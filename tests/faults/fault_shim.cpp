@@ -17,6 +17,7 @@
 #include <stdarg.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -111,6 +112,43 @@ ssize_t write(int fd, const void* buf, size_t n) {
   return real<ssize_t (*)(int, const void*, size_t)>("write")(fd, buf, n);
 }
 
+ssize_t pread(int fd, void* buf, size_t n, off_t offset) {
+  if (should_fail("pread", fd))
+    return -1;
+  return real<ssize_t (*)(int, void*, size_t, off_t)>("pread")(fd, buf, n, offset);
+}
+
+ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) {
+  if (should_fail("pwrite", fd))
+    return -1;
+  return real<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(fd, buf, n, offset);
+}
+
+off_t lseek(int fd, off_t offset, int whence) {
+  if (should_fail("lseek", fd))
+    return -1;
+  return real<off_t (*)(int, off_t, int)>("lseek")(fd, offset, whence);
+}
+
+ssize_t flistxattr(int fd, char* list, size_t size) {
+  if (should_fail("flistxattr", fd))
+    return -1;
+  return real<ssize_t (*)(int, char*, size_t)>("flistxattr")(fd, list, size);
+}
+
+ssize_t listxattr(const char* path, char* list, size_t size) {
+  if (should_fail("listxattr"))
+    return -1;
+  return real<ssize_t (*)(const char*, char*, size_t)>("listxattr")(path, list, size);
+}
+
+ssize_t getxattr(const char* path, const char* name, void* value, size_t size) {
+  if (should_fail("getxattr"))
+    return -1;
+  return real<ssize_t (*)(const char*, const char*, void*, size_t)>("getxattr")(
+      path, name, value, size);
+}
+
 // pickcopy flushes standard output just after its echo, before the copy.
 int fflush(FILE* stream) {
   int result = real<int (*)(FILE*)>("fflush")(stream);
@@ -150,6 +188,15 @@ PICKCOPY_FAULT(fchown, (int fd, uid_t uid, gid_t gid), (fd, uid, gid), fd)
 PICKCOPY_FAULT(linkat, (int a, const char* from, int b, const char* to, int flags),
                (a, from, b, to, flags), -1)
 PICKCOPY_FAULT(rename, (const char* from, const char* to), (from, to), -1)
+PICKCOPY_FAULT(ftruncate, (int fd, off_t length), (fd, length), fd)
+PICKCOPY_FAULT(fallocate, (int fd, int mode, off_t offset, off_t length),
+               (fd, mode, offset, length), fd)
+PICKCOPY_FAULT(faccessat, (int dir, const char* path, int mode, int flags),
+               (dir, path, mode, flags), -1)
+PICKCOPY_FAULT(access, (const char* path, int mode), (path, mode), -1)
+PICKCOPY_FAULT(fsetxattr, (int fd, const char* name, const void* value, size_t size, int flags),
+               (fd, name, value, size, flags), fd)
+PICKCOPY_FAULT(fremovexattr, (int fd, const char* name), (fd, name), fd)
 
 // A failed close still releases the descriptor, as on Linux.
 int close(int fd) {
