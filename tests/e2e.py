@@ -16,6 +16,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 ARGS = None
@@ -137,11 +138,30 @@ class Dialogue(unittest.TestCase):
         self.shown = menu("one\n", "two\n", "ten\n")
 
     def test_typical_run(self):
-        r = run(self.folder, ["target.txt", self.pattern], "c\n")
-        name = native("cfg/opt10.txt")
-        self.assertEqual(r.out, self.shown + "\n" + echo(name, "target.txt"))
-        self.assertEqual((r.rc, r.err), (0, PROMPT))
-        self.assertEqual(self.folder.read("target.txt"), b"ten\n")
+        # Natural order holds behind a folder part that both names share.
+        for pattern in ("cfg/opt*.txt", "./cfg/opt*.txt", "../%s/cfg/opt*.txt"):
+            self.folder.write("target.txt", "old\n")
+            if "%s" in pattern:
+                pattern = pattern % os.path.basename(self.folder.path)
+            r = run(self.folder, ["target.txt", native(pattern)], "c\n")
+            name = native(pattern.replace("*", "10"))
+            self.assertEqual(r.out, self.shown + "\n" + echo(name, "target.txt"), pattern)
+            self.assertEqual((r.rc, r.err), (0, PROMPT))
+            self.assertEqual(self.folder.read("target.txt"), b"ten\n")
+
+    @posix_only
+    def test_wildcards_in_folder_names(self):
+        for name, line in (("cfg/b/app.conf", "b\n"), ("cfg/a/app.conf", "a\n"),
+                           ("cfg/a/other", "x\n"), ("cfg/.hidden/app.conf", "h\n"),
+                           ("cfx/c/app.conf", "c\n"), ("cfg/file", "f\n")):
+            self.folder.write(name, line)
+        for pattern, shown in (("cf?/*/app.conf", ["a\n", "b\n", "c\n"]),
+                               ("cfg/*/", ["can't open\n"] * 2),
+                               ("cfg/[a-b]/a*", ["a\n", "b\n"]),
+                               ("./c*/.*/app.conf", ["h\n"]),
+                               ("cfg/*/nothing", [])):
+            r = run(self.folder, ["target.txt", pattern], "z\n")
+            self.assertEqual(r.out, menu(*shown) + "\nincorrect response\n\n", pattern)
 
     def test_answer_forms_select_the_second_entry(self):
         for answer in ("b\n", "B\n", "bcdef\n", "banana\n", "   \tb\n", "b"):
@@ -187,6 +207,20 @@ class Dialogue(unittest.TestCase):
         r = run(self.folder, ["target.txt", self.pattern], b"\xff\0\n\0\0\nc\n")
         self.assertEqual(r.rc, 0)
         self.assertEqual(self.folder.read("target.txt"), b"ten\n")
+
+    @posix_only
+    def test_non_blocking_input_is_waited_for(self):
+        read_end, write_end = os.pipe()
+        os.set_blocking(read_end, False)
+        proc = subprocess.Popen([ARGS.binary, "target.txt", self.pattern], cwd=self.folder.path,
+                                stdin=read_end, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        os.close(read_end)
+        time.sleep(0.3)
+        os.write(write_end, b"b\n")
+        os.close(write_end)
+        out, err = proc.communicate(timeout=60)
+        self.assertEqual((proc.returncode, err), (0, PROMPT.encode()))
+        self.assertEqual(self.folder.read("target.txt"), b"two\n")
 
     def test_no_entries_every_answer_is_incorrect(self):
         r = run(self.folder, ["target.txt", native("nodir/*"), "none*.txt"], "a\n")

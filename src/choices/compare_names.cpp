@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "path/path.h"
+
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -41,7 +43,21 @@ bool numeric_stem(const char* s, const char** digits, int* count) {
   return scan_stem(s, digits, count, &fail);
 }
 
+std::size_t shared_folder_length(const char* a, const char* b) {
+  static const std::string_view separators = path_separators();
+  std::size_t shared = 0;
+  for (std::size_t i = 0; a[i] == b[i] && a[i] != '\0'; ++i)
+    if (is_separator(a[i], separators))
+      shared = i + 1;
+  return shared;
+}
+
 int compare_names(const char* a, const char* b) {
+  // Two names in the same folder are ordered by what follows the folder,
+  // so that "./opt9" and "./opt10" compare as "opt9" and "opt10" do.
+  std::size_t shared = shared_folder_length(a, b);
+  a += shared;
+  b += shared;
   // Once a stem scan has failed at some byte, every later start up to that
   // byte fails at the same byte, so the scan is skipped until it is passed.
   // This keeps long runs of digits linear instead of quadratic.

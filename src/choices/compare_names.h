@@ -2,13 +2,20 @@
 #ifndef PICKCOPY_CHOICES_COMPARE_NAMES_H_
 #define PICKCOPY_CHOICES_COMPARE_NAMES_H_
 
+#include <cstddef>
+
 // True when `s`, up to its first '.' or its end, is made of decimal digits
 // only (an empty stem counts, with value 0). `digits` and `count` then give
 // the stem's significant digits: leading zeros are skipped, so the value is
 // exact at any length.
 bool numeric_stem(const char* s, const char** digits, int* count);
 
+// Length of the longest leading part that `a` and `b` share and that ends
+// with a path separator of the platform: the folder both names are in.
+std::size_t shared_folder_length(const char* a, const char* b);
+
 // 1 when `a` sorts after `b`, -1 when before, 0 when they count as equal.
+// A shared folder part is passed over first; from there on:
 // Where the rests of both names are numeric stems, their values decide and
 // whatever follows is ignored; otherwise the next bytes decide, compared as
 // signed chars. The relation is not transitive; the menu order comes from

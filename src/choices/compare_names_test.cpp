@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "path/path.h"
+
 namespace {
 
 struct Case {
@@ -43,6 +45,38 @@ TEST(CompareNames, Table) {
         << '"' << c.a << "\" vs \"" << c.b << '"';
     EXPECT_EQ(compare_names(c.b.c_str(), c.a.c_str()), -c.expected)
         << '"' << c.b << "\" vs \"" << c.a << '"';
+  }
+}
+
+TEST(CompareNames, NamesInOneFolder) {
+  // Both names in the same folder compare by what follows it; '\\' and ':'
+  // separate only on Windows. Names without a shared folder part compare
+  // as in the table above.
+  const bool windows = path_separators() != "/";
+  const struct {
+    std::string a;
+    std::string b;
+    int posix;
+    int windows;
+  } cases[] = {
+      {"./opt9.txt", "./opt10.txt", -1, -1},
+      {"../cfg/opt2.txt", "../cfg/opt10.txt", -1, -1},
+      {"../cfg/opt1.txt", "../cfg/opt1.txt", 0, 0},
+      {"1.5/b", "1.5/a", 1, 1},
+      {"./a.txt", "./a.bat", 0, 0},
+      {"d/10track", "d/9track", -1, -1},
+      {"d/Zeta", "d/alpha", -1, -1},
+      {".\\opt9.txt", ".\\opt10.txt", 0, -1},
+      {"..\\x\\opt10", "..\\x\\opt9", 0, 1},
+      {"c:opt9", "c:opt10", -1, -1},  // the stems of the whole names decide on POSIX
+      {".:x9", ".:x10", 0, -1},
+      {"dir/a", "dir2/a", -1, -1},  // no shared folder
+      {"2/x", "10/x", 1, 1},  // no shared folder: the bytes decide, as ever
+  };
+  for (const auto& c : cases) {
+    int expected = windows ? c.windows : c.posix;
+    EXPECT_EQ(compare_names(c.a.c_str(), c.b.c_str()), expected) << c.a << " vs " << c.b;
+    EXPECT_EQ(compare_names(c.b.c_str(), c.a.c_str()), -expected) << c.b << " vs " << c.a;
   }
 }
 

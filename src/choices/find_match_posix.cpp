@@ -1,19 +1,40 @@
-// Directory search on POSIX systems: the last component of a pattern is
-// matched with fnmatch(3) against the entries of its directory, read
-// lazily so that a pattern that has given its names stops reading.
+// Directory search on POSIX systems, as the shell expands a pattern: every
+// component that holds wildcards is matched with fnmatch(3) against the
+// entries of its folder (a leading '.' only explicitly), folders are read
+// lazily and depth first in their own order, so that a pattern that has
+// given its names stops reading, and each name carries the folder path
+// that matched.
 #include <fnmatch.h>
 #include <sys/stat.h>
+
+#include <vector>
 
 #include "choices/directory.h"
 #include "choices/find_match.h"
 #include "choices/wildcards.h"
-#include "path/path.h"
+
+namespace {
+
+// A component of the pattern and the slashes that follow it.
+struct Piece {
+  std::string component;
+  std::string slashes;
+  bool wild;
+};
+
+// A folder being read: the entries are matched against one piece.
+struct Level {
+  std::string base;  // the folder's path, ending in its slashes ("" for ".")
+  std::size_t piece;
+  DirectoryPtr dir;
+};
+
+}  // namespace
 
 struct MatchSearch {
   std::string pattern;
-  std::string prefix;     // up to and including the last '/'
-  std::string component;  // what is matched against each entry
-  DirectoryPtr dir;       // null for a direct lookup or once exhausted
+  std::vector<Piece> pieces;
+  std::vector<Level> levels;  // outermost first; empty once exhausted
   bool literal_pending = false;
   bool delivered = false;
 };
@@ -29,15 +50,67 @@ bool entry_exists(const std::string& path) {
   return !path.empty() && lstat(path.c_str(), &st) == 0;
 }
 
-// Reads entries until one matches; false at the end of the directory.
+std::vector<Piece> split_pieces(const std::string& pattern) {
+  std::vector<Piece> pieces;
+  std::size_t at = 0;
+  while (at < pattern.size()) {
+    std::size_t slash = pattern.find('/', at);
+    if (slash == std::string::npos)
+      slash = pattern.size();
+    std::size_t after = pattern.find_first_not_of('/', slash);
+    if (after == std::string::npos)
+      after = pattern.size();
+    std::string component = pattern.substr(at, slash - at);
+    bool wild = has_wildcards(component);
+    pieces.push_back({std::move(component), pattern.substr(slash, after - slash), wild});
+    at = after;
+  }
+  return pieces;
+}
+
+// Appends the pieces from `next` on that hold no wildcards; returns the
+// index of the first that does, or the number of pieces.
+std::size_t add_literal_pieces(const std::vector<Piece>& pieces, std::size_t next,
+                               std::string* path) {
+  for (; next < pieces.size() && !pieces[next].wild; ++next)
+    *path += pieces[next].component + pieces[next].slashes;
+  return next;
+}
+
+void enter(MatchSearch& search, std::string base, std::size_t piece) {
+  DirectoryPtr dir = open_directory(base.empty() ? "." : base);
+  if (dir != nullptr)
+    search.levels.push_back({std::move(base), piece, std::move(dir)});
+}
+
+// Reads entries until a whole path matches; false once every folder is read.
 bool next_match(MatchSearch& search, std::string* name) {
-  while (const char* entry = next_entry(*search.dir)) {
-    if (fnmatch(search.component.c_str(), entry, FNM_PERIOD) == 0) {
-      *name = search.prefix + entry;
+  while (!search.levels.empty()) {
+    Level& level = search.levels.back();
+    const char* entry = next_entry(*level.dir);
+    if (entry == nullptr) {
+      search.levels.pop_back();
+      continue;
+    }
+    const Piece& piece = search.pieces[level.piece];
+    if (fnmatch(piece.component.c_str(), entry, FNM_PERIOD) != 0)
+      continue;
+    std::string path = level.base + entry + piece.slashes;
+    std::size_t next = add_literal_pieces(search.pieces, level.piece + 1, &path);
+    if (next < search.pieces.size()) {
+      enter(search, std::move(path), next);  // a folder to match further in
+      continue;
+    }
+    // The entry itself needs no check; what was added after it does.
+    if (next == level.piece + 1 && piece.slashes.empty()) {
+      *name = std::move(path);
+      return true;
+    }
+    if (entry_exists(path)) {
+      *name = std::move(path);
       return true;
     }
   }
-  search.dir.reset();
   // As the shell does, a pattern whose wildcards match nothing stands for
   // itself when an entry of that very name exists (a file called a[1].txt).
   search.literal_pending = !search.delivered && entry_exists(search.pattern);
@@ -47,27 +120,26 @@ bool next_match(MatchSearch& search, std::string* name) {
 }  // namespace
 
 MatchSearchPtr find_match(const std::string& pattern) {
-  std::size_t split = prefix_length(pattern, path_separators());
-  std::string_view component = std::string_view(pattern).substr(split);
   MatchSearchPtr search(new MatchSearch);
   search->pattern = pattern;
-  if (!has_wildcards(component)) {
+  search->pieces = split_pieces(pattern);
+  std::string base;
+  std::size_t first_wild = add_literal_pieces(search->pieces, 0, &base);
+  if (first_wild == search->pieces.size()) {
     // Most arguments arrive already expanded by the shell: one lookup each.
     if (!entry_exists(pattern))
       return nullptr;
     search->literal_pending = true;
     return search;
   }
-  search->prefix = pattern.substr(0, split);
-  search->component = component;
-  search->dir = open_directory(search->prefix.empty() ? "." : search->prefix);
-  if (search->dir == nullptr)
+  enter(*search, std::move(base), first_wild);
+  if (search->levels.empty())
     return nullptr;
   return search;
 }
 
 bool find_match(MatchSearch& search, std::string* name) {
-  if (search.dir != nullptr && next_match(search, name)) {
+  if (!search.levels.empty() && next_match(search, name)) {
     search.delivered = true;
     return true;
   }

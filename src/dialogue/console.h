@@ -2,9 +2,16 @@
 #ifndef PICKCOPY_DIALOGUE_CONSOLE_H_
 #define PICKCOPY_DIALOGUE_CONSOLE_H_
 
+#include <cstdio>
+
 // On a terminal standard output holds nothing back, so each entry is on
 // the screen before the prompt on standard error; redirected, it is fully
 // buffered.
 void set_up_console();
+
+// After a read from `in` failed with EAGAIN (a caller handed over a
+// non-blocking pipe), waits until input is there. False where that cannot
+// be waited for.
+bool wait_for_input(std::FILE* in);
 
 #endif  // PICKCOPY_DIALOGUE_CONSOLE_H_

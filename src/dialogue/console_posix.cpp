@@ -1,5 +1,7 @@
+#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "dialogue/console.h"
@@ -9,4 +11,13 @@ void set_up_console() {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
   else
     std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
+}
+
+bool wait_for_input(std::FILE* in) {
+  struct pollfd ready = {fileno(in), POLLIN, 0};
+  int n;
+  do
+    n = poll(&ready, 1, -1);
+  while (n < 0 && errno == EINTR);
+  return n > 0;
 }

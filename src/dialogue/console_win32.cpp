@@ -16,3 +16,6 @@ void set_up_console() {
   else
     std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
 }
+
+// Windows hands a console program no non-blocking standard input.
+bool wait_for_input(std::FILE*) { return false; }

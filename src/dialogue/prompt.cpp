@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "dialogue/console.h"
+
 namespace {
 
 // White space in the "C" locale.
@@ -16,6 +18,11 @@ bool read_piece(std::FILE* in, std::string* piece) {
   errno = 0;
   while (piece->size() < kPieceLength) {
     int c = std::getc(in);
+    if (c == EOF && std::ferror(in) && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+        wait_for_input(in)) {
+      std::clearerr(in);
+      continue;
+    }
     if (c == EOF)
       break;
     piece->push_back(static_cast<char>(c));
