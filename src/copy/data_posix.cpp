@@ -1,5 +1,5 @@
-// Copying the data on POSIX systems: a reflink clone where the file system
-// shares blocks; otherwise the source's data segments one by one (found
+// Copying the data on POSIX systems: in one call where the system has one
+// (a reflink clone); otherwise the source's data segments one by one (found
 // with SEEK_DATA and SEEK_HOLE, so holes stay holes), each inside the
 // kernel where it can, else through a bounded buffer.
 #include <sys/stat.h>
@@ -25,6 +25,7 @@ struct Copier {
   int in;
   int out;
   std::vector<char> buffer;
+  off_t old_size = 0;  // of the data being written over
   bool kernel = true;  // copy_in_kernel still worth trying
   bool reading = false;
 
@@ -84,8 +85,11 @@ struct Copier {
     return by_buffer(offset, end);
   }
 
-  // Makes `length` bytes at `offset` of the old data read as zeros.
+  // Makes `length` bytes at `offset` of the old data read as zeros. Past
+  // the old end there is nothing to clear: the final cut to length leaves
+  // a hole there.
   int clear(off_t offset, off_t length) {
+    length = std::min(length, old_size - offset);
     if (length <= 0 || punch_hole(out, offset, length) == 0)
       return 0;
     std::vector<char> zeros(static_cast<std::size_t>(std::min<off_t>(length, kBufferSize)));
@@ -132,8 +136,13 @@ SysError copy_data(File& in, File& out, bool over_old, bool* reading) {
     *reading = true;
     return errno;
   }
-  if (!over_old) {
-    int err = clone_file(c.in, c.out);
+  if (over_old) {
+    struct stat old;
+    if (fstat(c.out, &old) != 0)
+      return errno;
+    c.old_size = old.st_size;
+  } else {
+    int err = copy_whole_file(c.in, c.out);
     if (err == 0)
       return 0;
     if (!unsupported(err))

@@ -129,7 +129,7 @@ SysError name_temporary(const std::string& directory, TempFile* temp) {
 }
 
 SysError flush_file(File& file) {
-  return fsync(file.fd.get()) == 0 ? 0 : errno;
+  return flush_to_disk(file.fd.get());
 }
 
 SysError close_file(FilePtr file) { return file->fd.close(); }
@@ -145,8 +145,9 @@ SysError sync_directory(const std::string& directory) {
   if (!fd.valid())
     return errno;
   // Some file systems cannot sync a directory and say so with EINVAL.
-  if (fsync(fd.get()) != 0 && errno != EINVAL)
-    return errno;
+  int err = flush_to_disk(fd.get());
+  if (err != 0 && err != EINVAL)
+    return err;
   return fd.close();
 }
 

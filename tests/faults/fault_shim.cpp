@@ -44,6 +44,15 @@ F real(const char* name) {
   return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
+// With 64-bit file offsets on a 32-bit system, the calls that take an
+// offset are the *64 symbols (this file is built the same way).
+template <typename F>
+F real_with_offset(const char* name) {
+  if (sizeof(long) == 8)
+    return real<F>(name);
+  return real<F>((std::string(name) + "64").c_str());
+}
+
 void write_trace() {
   const char* path = std::getenv("FAULT_LOG");
   if (path == nullptr || g_trace == nullptr)
@@ -90,14 +99,16 @@ mode_t mode_of(int flags, va_list args) {
 
 extern "C" {
 
+// An unnamed temporary file counts as a call of its own, so that it can be
+// refused without refusing every open.
 int open(const char* path, int flags, ...) {
   va_list args;
   va_start(args, flags);
   mode_t mode = mode_of(flags, args);
   va_end(args);
-  if (should_fail("open"))
+  if (should_fail((flags & O_TMPFILE) == O_TMPFILE ? "open_tmpfile" : "open"))
     return -1;
-  return real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+  return real_with_offset<int (*)(const char*, int, ...)>("open")(path, flags, mode);
 }
 
 ssize_t read(int fd, void* buf, size_t n) {
@@ -115,19 +126,19 @@ ssize_t write(int fd, const void* buf, size_t n) {
 ssize_t pread(int fd, void* buf, size_t n, off_t offset) {
   if (should_fail("pread", fd))
     return -1;
-  return real<ssize_t (*)(int, void*, size_t, off_t)>("pread")(fd, buf, n, offset);
+  return real_with_offset<ssize_t (*)(int, void*, size_t, off_t)>("pread")(fd, buf, n, offset);
 }
 
 ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) {
   if (should_fail("pwrite", fd))
     return -1;
-  return real<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(fd, buf, n, offset);
+  return real_with_offset<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(fd, buf, n, offset);
 }
 
 off_t lseek(int fd, off_t offset, int whence) {
   if (should_fail("lseek", fd))
     return -1;
-  return real<off_t (*)(int, off_t, int)>("lseek")(fd, offset, whence);
+  return real_with_offset<off_t (*)(int, off_t, int)>("lseek")(fd, offset, whence);
 }
 
 ssize_t flistxattr(int fd, char* list, size_t size) {
@@ -175,12 +186,13 @@ int ioctl(int fd, unsigned long request, ...) {
   return real<int (*)(int, unsigned long, void*)>("ioctl")(fd, request, arg);
 }
 
-#define PICKCOPY_FAULT(name, params, args, fd) \
-  int name params {                            \
-    if (should_fail(#name, fd))                \
-      return -1;                               \
-    return real<int (*) params>(#name) args;   \
+#define PICKCOPY_FAULT_AS(name, params, args, fd, lookup) \
+  int name params {                                       \
+    if (should_fail(#name, fd))                           \
+      return -1;                                          \
+    return lookup<int (*) params>(#name) args;            \
   }
+#define PICKCOPY_FAULT(name, params, args, fd) PICKCOPY_FAULT_AS(name, params, args, fd, real)
 
 PICKCOPY_FAULT(fsync, (int fd), (fd), fd)
 PICKCOPY_FAULT(fchmod, (int fd, mode_t mode), (fd, mode), fd)
@@ -188,9 +200,9 @@ PICKCOPY_FAULT(fchown, (int fd, uid_t uid, gid_t gid), (fd, uid, gid), fd)
 PICKCOPY_FAULT(linkat, (int a, const char* from, int b, const char* to, int flags),
                (a, from, b, to, flags), -1)
 PICKCOPY_FAULT(rename, (const char* from, const char* to), (from, to), -1)
-PICKCOPY_FAULT(ftruncate, (int fd, off_t length), (fd, length), fd)
-PICKCOPY_FAULT(fallocate, (int fd, int mode, off_t offset, off_t length),
-               (fd, mode, offset, length), fd)
+PICKCOPY_FAULT_AS(ftruncate, (int fd, off_t length), (fd, length), fd, real_with_offset)
+PICKCOPY_FAULT_AS(fallocate, (int fd, int mode, off_t offset, off_t length),
+                  (fd, mode, offset, length), fd, real_with_offset)
 PICKCOPY_FAULT(faccessat, (int dir, const char* path, int mode, int flags),
                (dir, path, mode, flags), -1)
 PICKCOPY_FAULT(access, (const char* path, int mode), (path, mode), -1)
