@@ -1,8 +1,14 @@
-# 32-bit x86 Linux on a 64-bit one, with Debian's g++-multilib; the
-# binaries run natively. GoogleTest is built from source for it.
-set(CMAKE_C_FLAGS_INIT -m32)
-set(CMAKE_CXX_FLAGS_INIT -m32)
-set(CMAKE_EXE_LINKER_FLAGS_INIT -m32)
-set(CMAKE_SHARED_LINKER_FLAGS_INIT -m32)
-set(CMAKE_MODULE_LINKER_FLAGS_INIT -m32)
-set(PICKCOPY_GTEST_FROM_SOURCE ON CACHE BOOL "")
+# 32-bit x86 Linux, with Debian's i686 cross compiler (g++-i686-linux-gnu,
+# which unlike g++-multilib can be installed beside the other cross
+# compilers). The binaries run natively on an x86-64 kernel with the i386
+# C library (libc6:i386).
+set(PICKCOPY_CROSS_ARCH i686)
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_C_COMPILER i686-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER i686-linux-gnu-g++)
+set(CMAKE_FIND_ROOT_PATH /usr/i686-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

@@ -212,8 +212,8 @@ class Dialogue(unittest.TestCase):
     def test_non_blocking_input_is_waited_for(self):
         read_end, write_end = os.pipe()
         os.set_blocking(read_end, False)
-        proc = subprocess.Popen([ARGS.binary, "target.txt", self.pattern], cwd=self.folder.path,
-                                stdin=read_end, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        proc = subprocess.Popen(ARGS.runner + [ARGS.binary, "target.txt", self.pattern],
+                                cwd=self.folder.path, stdin=read_end, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         os.close(read_end)
         time.sleep(0.3)
         os.write(write_end, b"b\n")
