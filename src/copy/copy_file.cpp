@@ -53,8 +53,21 @@ SysError resolve_target(const std::string& target, const std::string& source, Ta
   return err != 0 ? err : path_status(t->real, &t->status);
 }
 
+// Holds off the signals that end the program for a scope.
+class SignalHold {
+ public:
+  explicit SignalHold(ExitCleanup* cleanup) : cleanup_(cleanup) { cleanup_->hold(); }
+  ~SignalHold() { cleanup_->release(); }
+  SignalHold(const SignalHold&) = delete;
+  SignalHold& operator=(const SignalHold&) = delete;
+
+ private:
+  ExitCleanup* cleanup_;
+};
+
 // The temporary file's life: removed on every way out but the rename, and
-// on the signals that end the program while it has a name.
+// on the signals that end the program while it has a name. A name comes
+// and goes together with its registration, with the signals held.
 class Replacement {
  public:
   explicit Replacement(ExitCleanup* cleanup) : cleanup_(cleanup) {}
@@ -62,7 +75,16 @@ class Replacement {
 
   TempFile temp;
 
+  SysError create(const std::string& directory, unsigned mode) {
+    SignalHold hold(cleanup_);
+    SysError err = create_temporary(directory, mode, &temp);
+    if (err == 0 && !temp.name.empty())
+      cleanup_->remove_on_exit(temp.name.c_str());
+    return err;
+  }
+
   SysError name(const std::string& directory) {
+    SignalHold hold(cleanup_);
     SysError err = name_temporary(directory, &temp);
     if (err == 0 && !temp.name.empty())
       cleanup_->remove_on_exit(temp.name.c_str());
@@ -70,6 +92,7 @@ class Replacement {
   }
 
   SysError replace(const std::string& target) {
+    SignalHold hold(cleanup_);
     SysError err = replace_file(temp.name, target);
     if (err == 0)
       forget();
@@ -78,6 +101,7 @@ class Replacement {
 
   void discard() {
     temp.file.reset();
+    SignalHold hold(cleanup_);
     if (!temp.name.empty())
       remove_file(temp.name);
     forget();
@@ -100,11 +124,9 @@ Outcome replace_atomically(File& in, unsigned source_mode, const Target& t,
   // A new target gets the source's bits, less what the system takes away
   // from a new file (the umask, a default ACL); an existing one gets its
   // own identity below.
-  SysError err = create_temporary(directory, t.status.exists ? 0600 : source_mode, &r.temp);
+  SysError err = r.create(directory, t.status.exists ? 0600 : source_mode);
   if (err != 0)
     return failed(err, refuses_replace(err));
-  if (!r.temp.name.empty())
-    cleanup.remove_on_exit(r.temp.name.c_str());
   Outcome outcome;
   if ((outcome.err = copy_data(in, *r.temp.file, false, &outcome.reading)) != 0)
     return outcome;

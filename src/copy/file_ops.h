@@ -111,6 +111,12 @@ class ExitCleanup {
   ExitCleanup& operator=(const ExitCleanup&) = delete;
   void remove_on_exit(const char* path);
 
+  // While held, those signals wait, so that a file and its registration
+  // come into being together. Where events cannot wait (Windows consoles),
+  // these do nothing.
+  void hold();
+  void release();
+
  private:
   struct Saved;
   std::unique_ptr<Saved> saved_;

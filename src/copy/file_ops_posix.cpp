@@ -181,6 +181,7 @@ constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
 
 struct ExitCleanup::Saved {
   struct sigaction actions[kSignalCount];
+  sigset_t mask;  // the mask before hold()
 };
 
 ExitCleanup::ExitCleanup() : saved_(new Saved) {
@@ -201,3 +202,13 @@ ExitCleanup::~ExitCleanup() {
 }
 
 void ExitCleanup::remove_on_exit(const char* path) { g_remove_on_exit = path; }
+
+void ExitCleanup::hold() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : kSignals)
+    sigaddset(&set, sig);
+  sigprocmask(SIG_BLOCK, &set, &saved_->mask);
+}
+
+void ExitCleanup::release() { sigprocmask(SIG_SETMASK, &saved_->mask, nullptr); }
