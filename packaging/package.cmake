@@ -2,8 +2,12 @@
 # package on Linux, a .zip with pickcopy.exe and a plain-text manual for
 # each Windows target.
 set(PICKCOPY_MANUAL ${PROJECT_SOURCE_DIR}/src/dialogue/pickcopy.1)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_RPM_PACKAGE_LICENSE MIT)
 
 if(WIN32)
+  # Windows users get the manual that describes Windows.
+  set(PICKCOPY_MANUAL ${PROJECT_SOURCE_DIR}/src/dialogue/pickcopy-windows.1)
   find_program(PICKCOPY_MANDOC mandoc)
   find_program(PICKCOPY_COL col)
   if(PICKCOPY_MANDOC AND PICKCOPY_COL)
@@ -19,7 +23,7 @@ if(WIN32)
   else()
     message(WARNING "mandoc or col not found: the .zip will have no manual")
   endif()
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(CPACK_SYSTEM_NAME win64)
@@ -29,6 +33,7 @@ if(WIN32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   install(FILES ${PICKCOPY_MANUAL} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -36,7 +41,8 @@ else()
 endif()
 
 set(CPACK_PACKAGE_NAME pickcopy)
-set(CPACK_PACKAGE_CONTACT "pickcopy developers <dev@pickcopy.invalid>")
+# The project has no maintainer address to give; packagers set their own.
+set(CPACK_PACKAGE_CONTACT "The pickcopy authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "copy one of a set of files, chosen from a menu of their first lines, onto a file")
 set(CPACK_PACKAGE_DESCRIPTION
