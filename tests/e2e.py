@@ -10,6 +10,7 @@ the dialogue after folding CR LF back.
 """
 import argparse
 import os
+import re
 import shlex
 import signal
 import stat
@@ -673,6 +674,87 @@ class WindowsSearch(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(folder.path, "t")))
 
 
+class WindowsCopy(unittest.TestCase):
+    """The copy's rules in Windows terms, each case beside what the
+    command interpreter's copy does."""
+
+    def setUp(self):
+        if not windows():
+            self.skipTest("the Windows copy")
+
+    def wine(self, folder, *args):
+        return subprocess.run(ARGS.runner + list(args), cwd=folder.path, capture_output=True)
+
+    def attributes(self, folder, name):
+        """The attribute letters that attrib shows before the path."""
+        out = self.wine(folder, "attrib", name).stdout.decode("latin-1")
+        return set(out[:out.index(":") - 1].replace(" ", "")) if ":" in out else set()
+
+    def test_cases(self):
+        long_dir = "/".join("d%02d" % i + "x" * 40 for i in range(8))  # over 300 characters
+        # case, target, source, set-up, status, target content afterwards
+        cases = [
+            ("read-only target", "t", "src.txt", "read_only", 1, b"old\n"),
+            ("hidden and system target", "t", "src.txt", "hidden", 0, b"new\n"),
+            ("target held open, sharing reading and writing", "t", "src.txt", "held", 0, b"new\n"),
+            ("symbolic link to the target", "link", "src.txt", "link", 0, None),
+            ("names outside the ANSI code page", "\u03a9 t", "\u4e2d.txt", None, 0, b"new\n"),
+            ("an emoji", "t", "\U0001f600.txt", None, 0, b"new\n"),
+            ("long relative paths", long_dir + "/t", long_dir + "/src.txt", None, 0, b"new\n"),
+            ("long absolute paths", "ABS/" + long_dir + "/t", "ABS/" + long_dir + "/src.txt",
+             None, 0, b"new\n"),
+        ]
+        for case, target, src, setup, rc, content in cases:
+            with self.subTest(case=case):
+                folder = Folder(self)
+                absolute = "Z:" + folder.path.replace("/", "\\") + "\\"
+                t_path, s_path = (n.replace("ABS/", "") for n in (target, src))
+                folder.write(s_path, "new\n")
+                folder.write(t_path, "old\n")
+                holder = None
+                if setup == "read_only":
+                    os.chmod(os.path.join(folder.path, t_path), 0o444)
+                elif setup == "hidden":
+                    self.wine(folder, "attrib", "+h", t_path)  # Wine's attrib takes one
+                    self.wine(folder, "attrib", "+s", t_path)
+                    self.assertLessEqual({"H", "S"}, self.attributes(folder, t_path))
+                elif setup == "held":
+                    holder = subprocess.Popen(ARGS.runner + [ARGS.hold_open, t_path],
+                                              cwd=folder.path, stdin=subprocess.PIPE,
+                                              stdout=subprocess.PIPE)
+                    self.assertEqual(holder.stdout.readline().strip(), b"held")
+                elif setup == "link":
+                    folder.write("real", "old\n")
+                    os.unlink(os.path.join(folder.path, "link"))
+                    os.symlink("real", os.path.join(folder.path, "link"))
+                names = [native(n.replace("ABS/", absolute)) for n in (target, src)]
+                r = run(folder, names, "a\n".encode())
+                if holder:
+                    holder.communicate(b"", timeout=60)
+                self.assertEqual(r.rc, rc, (case, r.err))
+                if rc:
+                    # The system's words: "Access is denied." (Wine: "Access denied.")
+                    self.assertRegex(r.err, "^%spickcopy: %s: Access (is )?denied\\.\n$" % (
+                        PROMPT, re.escape(names[0])))
+                    self.assertTrue(os.access(os.path.join(folder.path, t_path), os.F_OK))
+                if content is not None:
+                    self.assertEqual(folder.read(t_path), content, case)
+                if setup == "hidden":
+                    self.assertLessEqual({"H", "S"}, self.attributes(folder, t_path))
+                if setup == "link":
+                    self.assertTrue(os.path.islink(os.path.join(folder.path, "link")))
+                    self.assertEqual(folder.read("real"), b"new\n")
+                stray = [n for n in os.listdir(folder.path) if n.startswith(".pickcopy-")]
+                self.assertEqual(stray, [], case)
+
+    def test_executable_has_version_and_manifest(self):
+        with open(ARGS.binary, "rb") as f:
+            data = f.read()
+        self.assertIn("ProductName".encode("utf-16-le"), data)
+        self.assertIn(b"supportedOS", data)
+        self.assertIn(b"asInvoker", data)
+
+
 class Terminal(unittest.TestCase):
     def read_until(self, fd, seen, marker):
         import select
@@ -721,6 +803,7 @@ def main():
     parser.add_argument("--sep", default="/")
     parser.add_argument("--runner", default="")
     parser.add_argument("--sanitized", action="store_true")
+    parser.add_argument("--hold-open", default="")
     ARGS, rest = parser.parse_known_args()
     ARGS.binary = os.path.abspath(ARGS.binary)
     ARGS.runner = shlex.split(ARGS.runner)

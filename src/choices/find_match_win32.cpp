@@ -1,15 +1,17 @@
-// Directory search on Windows: a thin layer over FindFirstFileA and
-// FindNextFileA, whose order and wildcard rules are the platform's own.
+// Directory search on Windows: a thin layer over FindFirstFileW and
+// FindNextFileW, whose order and wildcard rules are the platform's own.
+// The wide functions find every name, whatever its characters, and take
+// paths past 260 characters.
 #include <windows.h>
 
 #include "choices/find_match.h"
-#include "choices/wildcards.h"
+#include "path/native_win32.h"
 #include "path/path.h"
 
 struct MatchSearch {
   HANDLE handle = INVALID_HANDLE_VALUE;
-  WIN32_FIND_DATAA found;
-  std::string prefix;
+  WIN32_FIND_DATAW found;
+  std::wstring prefix;
   bool first_pending = true;  // the start's entry is not yet handed out
 };
 
@@ -23,8 +25,8 @@ MatchSearchPtr find_match(const std::string& pattern) {
   MatchSearchPtr search(new MatchSearch);
   // The search looks in the directory named before the last '\', ':' or
   // '/', so each name must carry that same prefix to be found again.
-  search->prefix = pattern.substr(0, prefix_length(pattern, path_separators()));
-  search->handle = FindFirstFileA(pattern.c_str(), &search->found);
+  search->prefix = wide_name(pattern.substr(0, prefix_length(pattern, path_separators())));
+  search->handle = FindFirstFileW(system_path(pattern).c_str(), &search->found);
   if (search->handle == INVALID_HANDLE_VALUE)
     return nullptr;
   return search;
@@ -34,12 +36,12 @@ bool find_match(MatchSearch& search, std::string* name) {
   if (search.first_pending) {
     search.first_pending = false;
   } else if (search.handle == INVALID_HANDLE_VALUE ||
-             !FindNextFileA(search.handle, &search.found)) {
+             !FindNextFileW(search.handle, &search.found)) {
     if (search.handle != INVALID_HANDLE_VALUE)
       FindClose(search.handle);
     search.handle = INVALID_HANDLE_VALUE;
     return false;
   }
-  *name = search.prefix + search.found.cFileName;
+  *name = narrow_name(search.prefix + search.found.cFileName);
   return true;
 }

@@ -1,10 +1,15 @@
-// The copy's primitives on Windows, with the Win32 API and never through
-// the command interpreter.
+// The copy's primitives on Windows, with the wide Win32 API (any name, any
+// length) and never through the command interpreter. The replace is
+// ReplaceFileW, which keeps the replaced file's attributes, security
+// descriptor, alternate data streams and creation time; the attributes
+// and creation time are also set on the new file beforehand, and the
+// attributes again afterwards where they did not survive.
 #include <windows.h>
 
 #include <vector>
 
 #include "copy/file_ops.h"
+#include "path/native_win32.h"
 
 struct File {
   HANDLE handle;
@@ -18,9 +23,24 @@ void FileCloser::operator()(File* file) const {
 
 namespace {
 
+// How a console program ends on Ctrl-C.
+constexpr UINT kControlCExit = 0xC000013A;
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The attributes a replacement takes from the file it replaces.
+constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 SysError last_error() { return static_cast<SysError>(GetLastError()); }
 
 FilePtr adopt(HANDLE handle) { return FilePtr(new File{handle}); }
+
+HANDLE open_wide(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+                 DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+  return CreateFileW(system_path(path).c_str(), access, share, nullptr, disposition, flags,
+                     nullptr);
+}
 
 bool write_all(HANDLE out, const char* data, DWORD size) {
   while (size > 0) {
@@ -36,6 +56,16 @@ bool write_all(HANDLE out, const char* data, DWORD size) {
 bool rewind(HANDLE handle) {
   LARGE_INTEGER start{};
   return SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) != 0;
+}
+
+std::wstring full_path(const std::wstring& path) {
+  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (n == 0)
+    return path;
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(path.c_str(), n, &full[0], nullptr);
+  full.resize(n);
+  return full;
 }
 
 }  // namespace
@@ -59,8 +89,8 @@ std::string describe_error(SysError err) {
 }
 
 SysError open_source(const std::string& path, FilePtr* file, unsigned* mode) {
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  HANDLE handle = open_wide(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN);
   if (handle == INVALID_HANDLE_VALUE)
     return last_error();
   *file = adopt(handle);
@@ -71,12 +101,26 @@ SysError open_source(const std::string& path, FilePtr* file, unsigned* mode) {
 
 SysError follow_links(const std::string& path, std::string* real) {
   *real = path;
+  if (GetFileAttributesW(system_path(path).c_str()) == INVALID_FILE_ATTRIBUTES)
+    return 0;
+  // A symbolic link is written through: the file it leads to is the one
+  // replaced. The system says where an existing name leads (Wine shows a
+  // Unix link only this way, not as a reparse point).
+  HANDLE handle = open_wide(path, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  if (handle == INVALID_HANDLE_VALUE)
+    return 0;  // a dangling link: the name itself
+  std::vector<wchar_t> final(32768);
+  DWORD n = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  CloseHandle(handle);
+  if (n > 0 && n < final.size())
+    *real = narrow_name(std::wstring(final.data(), n));
   return 0;
 }
 
 SysError path_status(const std::string& path, PathStatus* status) {
   *status = PathStatus();
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = GetFileAttributesW(system_path(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD err = GetLastError();
     return err == ERROR_FILE_NOT_FOUND ? 0 : static_cast<SysError>(err);
@@ -88,9 +132,7 @@ SysError path_status(const std::string& path, PathStatus* status) {
 }
 
 bool same_file(File& file, const std::string& path) {
-  HANDLE other = CreateFileA(path.c_str(), 0,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
+  HANDLE other = open_wide(path, 0, kShareAll, OPEN_EXISTING, 0);
   if (other == INVALID_HANDLE_VALUE)
     return false;
   BY_HANDLE_FILE_INFORMATION a, b;
@@ -103,22 +145,35 @@ bool same_file(File& file, const std::string& path) {
 }
 
 SysError check_writable(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = GetFileAttributesW(system_path(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES)
     return last_error();
-  return (attributes & FILE_ATTRIBUTE_READONLY) ? ERROR_ACCESS_DENIED : 0;
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    return ERROR_ACCESS_DENIED;
+  // As an open for writing judges it: the access list. A program that
+  // holds the file is no question of permission.
+  HANDLE handle = open_wide(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+    return 0;
+  }
+  DWORD err = GetLastError();
+  return err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION ? 0 : err;
 }
 
 bool refuses_replace(SysError err) {
   return err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION ||
-         err == ERROR_NOT_SAME_DEVICE;
+         err == ERROR_LOCK_VIOLATION || err == ERROR_NOT_SAME_DEVICE ||
+         err == ERROR_UNABLE_TO_REMOVE_REPLACED || err == ERROR_USER_MAPPED_FILE;
 }
 
 SysError create_temporary(const std::string& directory, unsigned, TempFile* temp) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = temporary_name(directory);
-    HANDLE handle = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared for deletion, so that the console handler can remove it while
+    // it is open.
+    HANDLE handle = open_wide(name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
+                              CREATE_NEW);
     if (handle != INVALID_HANDLE_VALUE) {
       temp->file = adopt(handle);
       temp->name = name;
@@ -132,7 +187,20 @@ SysError create_temporary(const std::string& directory, unsigned, TempFile* temp
 
 SysError name_temporary(const std::string&, TempFile*) { return 0; }
 
-SysError carry_identity(const std::string&, File&) { return 0; }
+SysError carry_identity(const std::string& target, File& out) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(system_path(target).c_str(), GetFileExInfoStandard, &data))
+    return last_error();
+  FILE_BASIC_INFO basic{};
+  basic.CreationTime.LowPart = data.ftCreationTime.dwLowDateTime;
+  basic.CreationTime.HighPart = static_cast<LONG>(data.ftCreationTime.dwHighDateTime);
+  basic.FileAttributes = data.dwFileAttributes & kCarried;
+  if (basic.FileAttributes == 0)
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(out.handle, FileBasicInfo, &basic, sizeof basic)
+             ? 0
+             : last_error();
+}
 
 SysError copy_data(File& in, File& out, bool, bool* reading) {
   *reading = false;
@@ -142,7 +210,7 @@ SysError copy_data(File& in, File& out, bool, bool* reading) {
   }
   if (!rewind(out.handle))
     return last_error();
-  std::vector<char> buffer(1 << 17);
+  std::vector<char> buffer(1 << 20);
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(in.handle, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
@@ -168,20 +236,39 @@ SysError close_file(FilePtr file) {
 }
 
 SysError replace_file(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+  // Full paths: Wine's ReplaceFileW fails on a name without a folder part.
+  std::wstring source = full_path(system_path(from));
+  std::wstring target = full_path(system_path(to));
+  DWORD before = GetFileAttributesW(target.c_str());
+  if (before != INVALID_FILE_ATTRIBUTES) {
+    if (ReplaceFileW(target.c_str(), source.c_str(), nullptr,
+                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
+                     nullptr)) {
+      // ReplaceFileW keeps the attributes; where it does not (Wine drops
+      // "hidden", which it reads from the temporary file's leading dot),
+      // they are set again. The content is in place either way.
+      DWORD after = GetFileAttributesW(target.c_str());
+      if (after != INVALID_FILE_ATTRIBUTES && (after & kCarried) != (before & kCarried))
+        SetFileAttributesW(target.c_str(), (after & ~kCarried) | (before & kCarried));
+      return 0;
+    }
+    DWORD err = GetLastError();
+    // The target was not touched: the copy may go another way.
+    return err == ERROR_UNABLE_TO_MOVE_REPLACEMENT ? ERROR_ACCESS_DENIED : err;
+  }
+  return MoveFileExW(source.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
              ? 0
              : last_error();
 }
 
-void remove_file(const std::string& path) { DeleteFileA(path.c_str()); }
+void remove_file(const std::string& path) { DeleteFileW(system_path(path).c_str()); }
 
 // MOVEFILE_WRITE_THROUGH returns only once the move is on disk.
 SysError sync_directory(const std::string&) { return 0; }
 
 SysError open_in_place(const std::string& path, FilePtr* file) {
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = open_wide(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
   if (handle == INVALID_HANDLE_VALUE)
     return last_error();
   *file = adopt(handle);
@@ -195,11 +282,14 @@ namespace {
 // The temporary file's name while it exists, for the console handler.
 const char* volatile g_remove_on_exit = nullptr;
 
+// Ctrl-C, Ctrl-Break or the console closing during the copy: the temporary
+// file goes (it is open for deletion), the target is untouched, and the
+// program ends as Windows console programs end on Ctrl-C.
 BOOL WINAPI remove_temporary(DWORD) {
   const char* name = g_remove_on_exit;
   if (name != nullptr)
-    DeleteFileA(name);
-  return FALSE;  // let the default handler end the program
+    DeleteFileW(system_path(name).c_str());
+  ExitProcess(kControlCExit);
 }
 
 }  // namespace

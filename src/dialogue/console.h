@@ -3,11 +3,17 @@
 #define PICKCOPY_DIALOGUE_CONSOLE_H_
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // On a terminal standard output holds nothing back, so each entry is on
 // the screen before the prompt on standard error; redirected, it is fully
 // buffered.
 void set_up_console();
+
+// The program's arguments as the dialogue takes them: on Windows read from
+// the wide command line, so that names outside the ANSI code page survive.
+std::vector<std::string> program_arguments(int argc, char** argv);
 
 // After a read from `in` failed with EAGAIN (a caller handed over a
 // non-blocking pipe), waits until input is there. False where that cannot

@@ -21,3 +21,7 @@ bool wait_for_input(std::FILE* in) {
   while (n < 0 && errno == EINTR);
   return n > 0;
 }
+
+std::vector<std::string> program_arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}

@@ -1,8 +1,10 @@
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 
 #include "dialogue/console.h"
+#include "path/native_win32.h"
 
 // The arguments reach main as typed: the C runtime must not expand
 // wildcards in them, since each pattern is expanded here, 25 names at most.
@@ -10,7 +12,16 @@ extern "C" {
 int _dowildcard = 0;
 }
 
+namespace {
+
+// Ctrl-C, Ctrl-Break or closing the console at the prompt ends the program
+// as Windows console programs end on Ctrl-C, whatever the runtime does.
+BOOL WINAPI end_on_interrupt(DWORD) { ExitProcess(0xC000013A); }
+
+}  // namespace
+
 void set_up_console() {
+  SetConsoleCtrlHandler(end_on_interrupt, TRUE);
   if (_isatty(_fileno(stdout)))
     std::setvbuf(stdout, nullptr, _IONBF, 0);
   else
@@ -19,3 +30,15 @@ void set_up_console() {
 
 // Windows hands a console program no non-blocking standard input.
 bool wait_for_input(std::FILE*) { return false; }
+
+std::vector<std::string> program_arguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr)
+    return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> args;
+  for (int i = 0; i < count; ++i)
+    args.push_back(narrow_name(wide[i]));
+  LocalFree(wide);
+  return args;
+}

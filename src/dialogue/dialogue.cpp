@@ -39,10 +39,10 @@ void print_usage() {
 
 // Prepends the first kMaxNames names of each pattern, in the order the
 // directory search delivers them.
-void collect(int count, char** patterns, ChoiceList* choices) {
+void collect(const std::vector<std::string>& patterns, ChoiceList* choices) {
   std::string name;
-  for (int i = 0; i < count; ++i) {
-    MatchSearchPtr search = find_match(patterns[i]);
+  for (const std::string& pattern : patterns) {
+    MatchSearchPtr search = find_match(pattern);
     for (int given = 0; search && find_match(*search, &name); ++given) {
       if (given == kMaxNames)
         break;  // the 26th name is dropped and the search abandoned
@@ -86,14 +86,14 @@ int ask(int entries) {
 
 }  // namespace
 
-int run_pickcopy(int argc, char** argv) {
-  if (argc < 3) {
+int run_pickcopy(const std::vector<std::string>& args) {
+  if (args.size() < 3) {
     print_usage();
     return 1;
   }
-  const std::string target = argv[1];
+  const std::string& target = args[1];
   ChoiceList choices;
-  collect(argc - 2, argv + 2, &choices);
+  collect(std::vector<std::string>(args.begin() + 2, args.end()), &choices);
   choices.head = sort_choices(choices.head);
   std::vector<const char*> names = show_menu(choices.head);
 

@@ -2,7 +2,11 @@
 #ifndef PICKCOPY_DIALOGUE_DIALOGUE_H_
 #define PICKCOPY_DIALOGUE_DIALOGUE_H_
 
-// Runs pickcopy with the program's arguments; returns the exit status.
-int run_pickcopy(int argc, char** argv);
+#include <string>
+#include <vector>
+
+// Runs pickcopy with the program's arguments, its own name first; returns
+// the exit status.
+int run_pickcopy(const std::vector<std::string>& args);
 
 #endif  // PICKCOPY_DIALOGUE_DIALOGUE_H_

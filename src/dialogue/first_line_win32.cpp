@@ -7,9 +7,10 @@
 #include <cstdio>
 
 #include "dialogue/first_line.h"
+#include "path/native_win32.h"
 
 bool read_first_line(const std::string& name, std::string* line) {
-  HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ,
+  HANDLE handle = CreateFileW(system_path(name).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE)

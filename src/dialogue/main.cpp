@@ -9,7 +9,7 @@
 int main(int argc, char** argv) {
   set_up_console();
   try {
-    return run_pickcopy(argc, argv);
+    return run_pickcopy(program_arguments(argc, argv));
   } catch (const std::bad_alloc&) {
     fatal("out of storage", "");
   }
