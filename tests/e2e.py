@@ -747,6 +747,44 @@ class WindowsCopy(unittest.TestCase):
                 stray = [n for n in os.listdir(folder.path) if n.startswith(".pickcopy-")]
                 self.assertEqual(stray, [], case)
 
+    def interrupt(self, token):
+        """Ctrl-C for the Windows process whose command line holds `token`
+        (Wine turns SIGINT into the console's Ctrl-C event)."""
+        for pid in os.listdir("/proc"):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    cmdline = f.read()
+            except OSError:
+                continue
+            if token.encode() in cmdline and b"pickcopy.exe" in cmdline:
+                os.kill(int(pid), signal.SIGINT)
+
+    def test_ctrl_c_at_the_prompt_and_during_the_copy(self):
+        # STATUS_CONTROL_C_EXIT; a POSIX parent sees its low byte.
+        control_c_exit = 0xC000013A & 0xFF
+        folder = Folder(self)
+        folder.write("target.txt", "old\n")
+        big = folder.write("big.bin", "")
+        os.truncate(big, 2 << 30)  # sparse here; the copy writes real data
+        for answer, token in ((None, "prompt-token"), (b"a\n", "copy-token")):
+            proc = subprocess.Popen(ARGS.runner + [ARGS.binary, "target.txt", "big.bin", token],
+                                    cwd=folder.path, stdin=subprocess.PIPE,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if answer:
+                proc.stdin.write(answer)
+                proc.stdin.flush()
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline:
+                busy = any(n.startswith(".pickcopy-") for n in os.listdir(folder.path))
+                if busy or (not answer and time.monotonic() > deadline - 57):
+                    break
+                time.sleep(0.05)
+            self.interrupt(token)
+            self.assertEqual(proc.wait(timeout=60), control_c_exit, token)
+            proc.stdin.close()
+            self.assertEqual(folder.read("target.txt"), b"old\n", token)
+            self.assertEqual(sorted(os.listdir(folder.path)), ["big.bin", "target.txt"], token)
+
     def test_executable_has_version_and_manifest(self):
         with open(ARGS.binary, "rb") as f:
             data = f.read()
