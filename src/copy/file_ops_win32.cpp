@@ -58,16 +58,6 @@ bool rewind(HANDLE handle) {
   return SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) != 0;
 }
 
-std::wstring full_path(const std::wstring& path) {
-  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (n == 0)
-    return path;
-  std::wstring full(n, L'\0');
-  n = GetFullPathNameW(path.c_str(), n, &full[0], nullptr);
-  full.resize(n);
-  return full;
-}
-
 }  // namespace
 
 std::string describe_error(SysError err) {

@@ -6,9 +6,9 @@
 
 namespace {
 
-// SplitMix64: spreads a seed's bits over the whole word.
+// SplitMix64's output function: a bijection that spreads every bit of its
+// input over the whole word.
 std::uint64_t mix(std::uint64_t x) {
-  x += 0x9e3779b97f4a7c15u;
   x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9u;
   x = (x ^ (x >> 27)) * 0x94d049bb133111ebu;
   return x ^ (x >> 31);
@@ -18,17 +18,20 @@ std::uint64_t mix(std::uint64_t x) {
 
 std::string temporary_name(const std::string& directory) {
   // Creation is exclusive and retried on a clash, so the name need only be
-  // unlikely to be taken, not secret: the clock, where this process's stack
-  // lies, and a counter. (No std::random_device: it would tie the binary
-  // to a newer C library than it needs.)
-  static std::uint64_t counter = 0;
-  int local = 0;
-  std::uint64_t seed =
-      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-      static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) ^
-      reinterpret_cast<std::uintptr_t>(&local);
+  // unlikely to be taken, not secret. SplitMix64 seeded once from the clocks
+  // and where this process's stack lies: no two names of one run repeat,
+  // and runs start far apart. (No std::random_device: it would tie the
+  // binary to a newer C library than it needs.)
+  static std::uint64_t state = [] {
+    int local = 0;
+    return mix(static_cast<std::uint64_t>(
+               std::chrono::system_clock::now().time_since_epoch().count())) ^
+           mix(static_cast<std::uint64_t>(
+               std::chrono::steady_clock::now().time_since_epoch().count())) ^
+           mix(reinterpret_cast<std::uintptr_t>(&local));
+  }();
+  state += 0x9e3779b97f4a7c15u;
   char suffix[24];
-  std::snprintf(suffix, sizeof suffix, "%016llx",
-                static_cast<unsigned long long>(mix(seed + ++counter)));
+  std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(mix(state)));
   return directory + ".pickcopy-" + suffix;
 }

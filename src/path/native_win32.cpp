@@ -95,17 +95,22 @@ std::wstring wide_name(const std::string& name) {
   return out;
 }
 
+std::wstring full_path(const std::wstring& path) {
+  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (n == 0)
+    return path;
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(path.c_str(), n, &full[0], nullptr);
+  full.resize(n);
+  return full;
+}
+
 std::wstring system_path(const std::string& name) {
   std::wstring wide = wide_name(name);
   // Directories are limited to 248 characters, files to 260.
   if (wide.size() < 248 || wide.compare(0, 4, L"\\\\?\\") == 0)
     return wide;
-  DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (n == 0)
-    return wide;
-  std::wstring full(n, L'\0');
-  n = GetFullPathNameW(wide.c_str(), n, &full[0], nullptr);
-  full.resize(n);
+  std::wstring full = full_path(wide);
   if (full.compare(0, 2, L"\\\\") == 0)
     return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;

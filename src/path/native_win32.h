@@ -14,6 +14,9 @@ std::string narrow_name(const std::wstring& name);
 // The system's form of an 8-bit name.
 std::wstring wide_name(const std::string& name);
 
+// The full path of `path`, as GetFullPathNameW makes it.
+std::wstring full_path(const std::wstring& path);
+
 // The form to hand to the system's file functions: wide_name, and past the
 // classic 260-character limit the full path behind the \\?\ prefix, which
 // lifts the limit.
