@@ -785,6 +785,37 @@ class WindowsCopy(unittest.TestCase):
             self.assertEqual(folder.read("target.txt"), b"old\n", token)
             self.assertEqual(sorted(os.listdir(folder.path)), ["big.bin", "target.txt"], token)
 
+    def test_as_an_unprivileged_user_with_its_own_prefix(self):
+        # Wine run by root writes anywhere; these need a user of their own.
+        if os.geteuid() != 0:
+            self.skipTest("needs root, to take on another user")
+        home = os.path.join(os.path.dirname(ARGS.binary), "wine-user")
+        os.makedirs(home, exist_ok=True)
+        os.chown(home, USER, USER)
+        env = ["env", "HOME=" + home, "WINEPREFIX=" + os.path.join(home, "prefix")]
+
+        def wrap(cmd):
+            return ["setpriv", "--reuid=%d" % USER, "--regid=%d" % USER, "--clear-groups"] + \
+                env + cmd
+
+        # folder, its owner, target mode, status, target content afterwards
+        cases = [("ro", 0, 0o644, 0, b"new\n"),    # a folder the user may not write
+                 ("rw", USER, 0o444, 1, b"old\n")]  # a read-only target
+        for sub, owner, mode, rc, content in cases:
+            with self.subTest(folder=sub, mode=oct(mode)):
+                folder = Folder(self)
+                os.chmod(folder.path, 0o755)
+                folder.write("src.txt", "new\n")
+                t = folder.write(sub + "/t", "old\n")
+                os.chown(t, USER, USER)
+                os.chmod(t, mode)
+                os.chown(os.path.dirname(t), owner, owner)
+                r = run(folder, [native(sub + "/t"), "src.txt"], "a\n", wrap=wrap)
+                self.assertEqual(r.rc, rc, r.err)
+                self.assertEqual(folder.read(sub + "/t"), content)
+                self.assertEqual(sorted(os.listdir(os.path.dirname(t))), ["t"])
+                self.assertEqual(os.stat(t).st_uid, USER)
+
     def test_executable_has_version_and_manifest(self):
         with open(ARGS.binary, "rb") as f:
             data = f.read()
