@@ -389,10 +389,9 @@ class Copy(unittest.TestCase):
         r = self.choose(folder, "target.txt", "adir")
         self.assertTrue(r.out.startswith(menu("can't open\n")))
         self.assert_failed(r, folder, before, "adir")
-        # The target's directory does not exist.
-        target = native("missing/target.txt")
-        r = self.choose(folder, target, "target.txt")
-        self.assert_failed(r, folder, before, target)
+        # The target's folder does not exist: the message names the folder.
+        r = self.choose(folder, native("missing/target.txt"), "target.txt")
+        self.assert_failed(r, folder, before, native("missing/"))
 
     @posix_only
     def test_write_failure_leaves_target_and_folder_unchanged(self):

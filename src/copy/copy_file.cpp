@@ -21,13 +21,20 @@ namespace {
 struct Outcome {
   SysError err = 0;
   bool in_place_instead = false;
-  bool reading = false;  // the failure was in reading the source
+  bool reading = false;    // the failure was in reading the source
+  bool in_folder = false;  // the folder would not take the temporary file
 };
 
 Outcome failed(SysError err, bool in_place_instead = false) {
   Outcome outcome;
   outcome.err = err;
   outcome.in_place_instead = in_place_instead;
+  return outcome;
+}
+
+Outcome folder_failed(SysError err) {
+  Outcome outcome = failed(err, refuses_replace(err));
+  outcome.in_folder = true;
   return outcome;
 }
 
@@ -126,7 +133,7 @@ Outcome replace_atomically(File& in, unsigned source_mode, const Target& t,
   // own identity below.
   SysError err = r.create(directory, t.status.exists ? 0600 : source_mode);
   if (err != 0)
-    return failed(err, refuses_replace(err));
+    return folder_failed(err);
   Outcome outcome;
   if ((outcome.err = copy_data(in, *r.temp.file, false, &outcome.reading)) != 0)
     return outcome;
@@ -135,7 +142,7 @@ Outcome replace_atomically(File& in, unsigned source_mode, const Target& t,
   if ((err = flush_file(*r.temp.file)) != 0)
     return failed(err);
   if ((err = r.name(directory)) != 0)
-    return failed(err, refuses_replace(err));
+    return folder_failed(err);
   if ((err = close_file(std::move(r.temp.file))) != 0)
     return failed(err);
   if ((err = r.replace(t.real)) != 0)
@@ -161,6 +168,18 @@ bool fail(CopyFailure* failure, const std::string& file, const std::string& reas
   failure->file = file;
   failure->reason = reason;
   return false;
+}
+
+// The file a failure concerns: the source where reading it failed, the
+// target's folder where the folder would not take a new file, else the
+// target.
+std::string concerned(const Outcome& outcome, const std::string& source, const Target& t) {
+  if (outcome.reading)
+    return source;
+  if (!outcome.in_folder)
+    return t.shown;
+  std::string folder(directory_part(t.shown, path_separators()));
+  return folder.empty() ? "." : folder;
 }
 
 }  // namespace
@@ -193,6 +212,6 @@ bool copy_file(const std::string& source, const std::string& target,
   if (outcome.err != 0 && outcome.in_place_instead && t.status.exists)
     outcome = write_in_place(*in, t);
   if (outcome.err != 0)
-    return fail(failure, outcome.reading ? source : t.shown, describe_error(outcome.err));
+    return fail(failure, concerned(outcome, source, t), describe_error(outcome.err));
   return true;
 }

@@ -113,7 +113,8 @@ SysError path_status(const std::string& path, PathStatus* status) {
   DWORD attributes = GetFileAttributesW(system_path(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD err = GetLastError();
-    return err == ERROR_FILE_NOT_FOUND ? 0 : static_cast<SysError>(err);
+    bool missing = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+    return missing ? 0 : static_cast<SysError>(err);
   }
   status->exists = true;
   status->directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

@@ -91,6 +91,8 @@ class FaultInjection(unittest.TestCase):
     REFUSABLE = {"open", "open_tmpfile", "linkat", "rename"}
     # Calls whose failure is the source's, not the target's.
     SOURCE_SIDE = {"pread", "lseek"}
+    # The calls that move the data.
+    DATA_CALLS = {"ioctl", "lseek", "copy_file_range", "pread", "pwrite"}
 
     def run_copy(self, folder, force, extra=None):
         env = dict(os.environ, LD_PRELOAD=ARGS.shim, FAULT_FORCE=force)
@@ -125,6 +127,7 @@ class FaultInjection(unittest.TestCase):
             if force and forced_call not in trace:
                 continue  # a facility this build does not use
             renamed_at = trace.index("rename")
+            data_start = min(trace.index(c) for c in self.DATA_CALLS if c in trace)
             in_place = force.startswith("rename")
             for position, call in enumerate(trace):
                 nth = trace[:position + 1].count(call)
@@ -153,7 +156,11 @@ class FaultInjection(unittest.TestCase):
                         continue
                     self.assertEqual(len(lines), 1, where)
                     source_side = call in self.SOURCE_SIDE or (call == "open" and nth == 1)
-                    named = "new.bin" if source_side else "target.txt"
+                    # The temporary file is made and named in the folder,
+                    # before any data move; there the folder is named.
+                    folder_side = call in ("open_tmpfile", "linkat") or (
+                        call == "open" and nth == 2 and position < data_start)
+                    named = "new.bin" if source_side else "." if folder_side else "target.txt"
                     self.assertTrue(lines[0].startswith("pickcopy: %s: " % named), where)
                     self.assertIn(os.strerror(err_no), lines[0], where)
                     if position > renamed_at and not in_place:
