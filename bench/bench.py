@@ -141,6 +141,7 @@ def main():
     parser.add_argument("--only", choices=["copy"], help="run only the copy rows")
     parser.add_argument("--windows-binary", default="",
                         help="pickcopy.exe to time under Wine beside the interpreter's copy")
+    parser.add_argument("--wine", default="wine", help="the Wine loader for --windows-binary")
     ARGS = parser.parse_args()
     pickcopy = os.path.abspath(ARGS.binary)
     data = prepare(ARGS.cache)
@@ -233,10 +234,10 @@ def main():
         quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-p"], **quiet)
-        subprocess.run(["wine", "cmd", "/c", "exit"], **quiet)
+        subprocess.run([ARGS.wine, "cmd", "/c", "exit"], **quiet)
         (mine, _), (peer, _) = compare(
-            [(["wine", exe, "target-wine", "src-1g"], answer, copy)],
-            [(["wine", "cmd", "/c", "copy", "/y", "src-1g", "target-wine-copy"], b"", copy),
+            [([ARGS.wine, exe, "target-wine", "src-1g"], answer, copy)],
+            [([ARGS.wine, "cmd", "/c", "copy", "/y", "src-1g", "target-wine-copy"], b"", copy),
              (["sync", "target-wine-copy"], b"", copy)], before=settle)
         subprocess.run(["wineserver", "-k"], **quiet)
         row("Copy of 1 GiB under Wine, 64-bit `pickcopy.exe`", mine,

@@ -12,4 +12,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Debian's wine starts the 32-bit loader whenever wine32 is installed, and
+# that cannot start where the host runs no 32-bit program; there the 64-bit
+# build runs through the 64-bit loader itself (PICKCOPY_WINE).
+set(PICKCOPY_WINE wine CACHE STRING "The Wine loader that runs the tests")
+set(CMAKE_CROSSCOMPILING_EMULATOR ${PICKCOPY_WINE})

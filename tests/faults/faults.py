@@ -1,18 +1,21 @@
 #!/usr/bin/env python3
 """Faults, signals and races against the real pickcopy binary.
 
-    faults.py --binary PATH [--shim PATH] [--size-mib N] [--kills N]
+    faults.py --binary PATH [--shim PATH] [--runner CMD] [--size-mib N] [--kills N]
 
 FaultInjection walks a fault over every system call of a real copy (with
 the fault shim); CrashLoop kills copies of a large file at random moments;
-Race runs two copies onto one target at once. The defaults are the short
-forms of the default suite; tests/stress runs the long ones.
+Race runs two copies onto one target at once. --runner starts the binary
+through qemu-user (the 32-bit build on a host that runs no 32-bit program).
+The defaults are the short forms of the default suite; tests/stress runs
+the long ones.
 """
 import argparse
 import errno
 import hashlib
 import os
 import random
+import shlex
 import signal
 import subprocess
 import sys
@@ -61,7 +64,15 @@ def default_signals():
 
 
 def start(folder, args, env=None):
-    return subprocess.Popen([ARGS.binary] + args, cwd=folder.path, env=env,
+    cmd = ARGS.runner + [ARGS.binary] + args
+    if env and "LD_PRELOAD" in env and ARGS.runner and \
+            os.path.basename(ARGS.runner[0]).startswith("qemu-"):
+        # The shim is the guest's: in the host's environment the host's
+        # loader would try to load it into qemu itself.
+        env = dict(env)
+        preload = env.pop("LD_PRELOAD")
+        cmd = ARGS.runner[:1] + ["-E", "LD_PRELOAD=" + preload] + cmd[1:]
+    return subprocess.Popen(cmd, cwd=folder.path, env=env,
                             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, preexec_fn=default_signals)
 
@@ -248,12 +259,14 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--binary", required=True)
     parser.add_argument("--shim", default="")
+    parser.add_argument("--runner", default="")
     parser.add_argument("--size-mib", type=int, default=32)
     parser.add_argument("--kills", type=int, default=6)
     parser.add_argument("--seed", type=int, default=int(time.time()))
     ARGS, rest = parser.parse_known_args()
     ARGS.binary = os.path.abspath(ARGS.binary)
     ARGS.shim = os.path.abspath(ARGS.shim) if ARGS.shim else ""
+    ARGS.runner = shlex.split(ARGS.runner)
     print("seed %d" % ARGS.seed, file=sys.stderr)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
