@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string piece;
   std::string answer;
   std::size_t consumed = 0;
-  while (read_piece(in, &piece)) {
+  while (read_piece(in, &piece) == 0) {
     consumed += piece.size();
     if (piece.size() > kPieceLength || piece.find('\n') < piece.size() - 1)
       std::abort();

@@ -1,39 +1,27 @@
 #!/usr/bin/env python3
 """End-to-end tests: the real pickcopy binary in real temporary folders.
 
-    e2e.py --binary PATH [--sep SEP] [--runner CMD] [unittest args]
+    e2e.py --binary PATH [--sep SEP] [--runner CMD] [--sanitized]
+           [--hold-open PATH] [unittest args]
 
 --sep is the platform's path separator ('\\' for the Windows build) and
---runner a program that starts the binary (wine). On Windows the streams are
-in text mode, so a newline reaches the pipe as CR LF; the driver compares
-the dialogue after folding CR LF back.
+--runner a program that starts the binary (qemu-user, wine). On Windows the
+streams are in text mode, so a newline reaches the pipe as CR LF; the
+driver compares the dialogue after folding CR LF back.
 """
-import argparse
 import os
 import re
-import shlex
 import signal
 import stat
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
+from harness import PROMPT, USAGE, Folder, echo, menu, native, need_tool, run, windows
+import harness
+
 ARGS = None
-PROMPT = "please indicate your choice "
-USAGE = (
-    "Usage:\n\n    pickcopy  file-name  choices\n\n"
-    "file-name is the file that will be modified by copying one of\n"
-    "a set of files into it.\n"
-    "choices is a wild-card specification indicating the set of files\n"
-    "from which the user makes a selection.  The first line of each such\n"
-    "file is displayed together with a letter on the screen.  The user\n"
-    "chooses from this menu.\n")
-
-
-def windows():
-    return ARGS.sep == "\\"
 
 
 def posix_only(test):
@@ -45,72 +33,6 @@ def posix_only(test):
     wrapper.__name__ = test.__name__
     return wrapper
 
-
-def menu(*texts):
-    return "".join("%c) %s" % (chr(ord("A") + i), t) for i, t in enumerate(texts))
-
-
-def echo(name, target):
-    return "The command is: copy %s %s\n" % (name, target)
-
-
-class Folder:
-    """A temporary folder in which the tests write files."""
-
-    def __init__(self, test):
-        self.path = tempfile.mkdtemp(prefix="pickcopy-e2e-")
-        test.addCleanup(subprocess.run, ["rm", "-rf", self.path])
-
-    def write(self, name, data):
-        path = os.path.join(self.path, *name.split("/"))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data.encode("latin-1") if isinstance(data, str) else data)
-        return path
-
-    def read(self, name):
-        with open(os.path.join(self.path, *name.split("/")), "rb") as f:
-            return f.read()
-
-    def listing(self):
-        found = []
-        for root, dirs, files in os.walk(self.path):
-            for name in sorted(dirs + files):
-                full = os.path.join(root, name)
-                st = os.lstat(full)
-                data = b""
-                if stat.S_ISREG(st.st_mode):
-                    with open(full, "rb") as f:
-                        data = f.read()
-                found.append((os.path.relpath(full, self.path), st.st_mode, data))
-        return sorted(found)
-
-
-def native(path):
-    """A path written with '/' in the tests, in the platform's own form."""
-    return path.replace("/", ARGS.sep)
-
-
-class Result:
-    def __init__(self, proc, out, err):
-        self.rc = proc.returncode
-        if windows():
-            out, err = out.replace(b"\r\n", b"\n"), err.replace(b"\r\n", b"\n")
-        self.out = out.decode("latin-1")
-        self.err = err.decode("latin-1")
-
-
-def run(folder, args, answer="", wrap=None, **kwargs):
-    """Runs pickcopy in `folder`; `wrap` may put the command inside another
-    (another user, a mount namespace)."""
-    cmd = ARGS.runner + [ARGS.binary] + list(args)
-    if wrap:
-        cmd = wrap(cmd)
-    proc = subprocess.Popen(cmd, cwd=folder.path, stdin=subprocess.PIPE,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
-    data = answer.encode("latin-1") if isinstance(answer, str) else answer
-    out, err = proc.communicate(data, timeout=120)
-    return Result(proc, out, err)
 
 
 class Usage(unittest.TestCase):
@@ -605,22 +527,18 @@ class Situations(unittest.TestCase):
     def test_situations(self):
         if os.geteuid() != 0:
             self.skipTest("needs root, to make the users, groups and mounts")
-        import shutil
         namespaces = subprocess.run(["unshare", "--mount", "true"],
                                     capture_output=True).returncode == 0
         for situation, who, rc, content, dropped in self.CASES:
-            if situation in ("bind_mount", "no_proc") and not namespaces:
-                print("\n  %s skipped: no mount namespaces here" % situation, file=sys.stderr)
-                continue
-            if "acl" in situation and not shutil.which("setfacl"):
-                print("\n  %s skipped: no setfacl (Debian's acl)" % situation, file=sys.stderr)
-                continue
-            if situation == "no_proc" and ARGS.sanitized:
-                # The sanitizers read their options and check for leaks
-                # through /proc, and end the program without it.
-                print("\n  %s skipped in the sanitizer build" % situation, file=sys.stderr)
-                continue
             with self.subTest(situation=situation, who=who):
+                if situation in ("bind_mount", "no_proc") and not namespaces:
+                    self.skipTest("no mount namespaces here")
+                if "acl" in situation:
+                    need_tool(self, "setfacl", "acl")
+                if situation == "no_proc" and ARGS.sanitized:
+                    # The sanitizers read their options and check for leaks
+                    # through /proc, and end the program without it.
+                    self.skipTest("the sanitizer build needs /proc")
                 self.check(situation, who, rc, content, dropped)
 
     def check(self, situation, who, rc, content, dropped):
@@ -650,7 +568,8 @@ class Situations(unittest.TestCase):
 
 
 class WindowsSearch(unittest.TestCase):
-    """What FindFirstFileA delivers, as seen through the whole program."""
+    """What the Windows directory search delivers, as seen through the
+    whole program."""
 
     def setUp(self):
         if not windows():
@@ -868,28 +787,11 @@ class Terminal(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", required=True)
-    parser.add_argument("--sep", default="/")
-    parser.add_argument("--runner", default="")
-    parser.add_argument("--sanitized", action="store_true")
-    parser.add_argument("--hold-open", default="")
-    ARGS, rest = parser.parse_known_args()
-    ARGS.binary = os.path.abspath(ARGS.binary)
-    ARGS.runner = shlex.split(ARGS.runner)
-    if ARGS.runner and os.path.basename(ARGS.runner[0]).startswith("wine"):
-        # A persistent wineserver saves most of Wine's start-up on every run.
-        # Wine's own services start with the first program and would hold
-        # its pipes open, so a first program with no pipes starts them.
-        import atexit
-        if os.path.basename(ARGS.runner[0]) == "wine64":
-            # Wine's own programs (cmd, attrib) start through the same loader.
-            os.environ.setdefault("WINELOADER", ARGS.runner[0])
-        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL, check=False)
-        subprocess.run(["wineserver", "-p"], **quiet)
-        atexit.register(subprocess.run, ["wineserver", "-k"], **quiet)
-        subprocess.run(ARGS.runner + ["cmd", "/c", "exit"], **quiet)
+    p = harness.parser("pickcopy end to end")
+    p.add_argument("--sanitized", action="store_true")
+    p.add_argument("--hold-open", default="")
+    args, rest = p.parse_known_args()
+    ARGS = harness.configure(args)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 

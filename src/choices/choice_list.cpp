@@ -2,14 +2,13 @@
 
 #include <cstdlib>
 #include <cstring>
-
-#include "choices/fatal.h"
+#include <new>
 
 ChoiceNode* add_choice(ChoiceNode* list, std::string_view name) {
   // One zero-filled block: the node, then the name and its terminator.
   void* block = std::calloc(1, sizeof(ChoiceNode) + name.size() + 1);
   if (block == nullptr)
-    fatal("out of storage", "");
+    throw std::bad_alloc();
   auto* node = static_cast<ChoiceNode*>(block);
   char* text = static_cast<char*>(block) + sizeof(ChoiceNode);
   if (!name.empty())

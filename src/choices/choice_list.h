@@ -11,8 +11,8 @@ struct ChoiceNode {
 };
 
 // Links a new node holding a copy of `name` in front of `list` and returns
-// it as the new head. Ends the program with "out of storage" when memory
-// runs out.
+// it as the new head. Throws std::bad_alloc when memory runs out, which
+// the program reports as "out of storage".
 ChoiceNode* add_choice(ChoiceNode* list, std::string_view name);
 
 // Releases every node of `list`.

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "copy/file_ops.h"
-#include "copy/unique_fd.h"
+#include "support/unique_fd.h"
 
 struct File {
   UniqueFd fd;

@@ -7,19 +7,22 @@
 #include <vector>
 
 #include "choices/choice_list.h"
-#include "choices/fatal.h"
 #include "choices/find_match.h"
 #include "choices/sort_choices.h"
 #include "copy/copy_file.h"
 #include "dialogue/first_line.h"
 #include "dialogue/prompt.h"
 #include "dialogue/wrap.h"
+#include "support/report.h"
 
 namespace {
 
-// No pattern gives more names than this, and no more entries are shown.
+// No pattern gives more names than this, and no more entries are shown:
+// the letters A to Y. A pattern that matches more gives the first 25 its
+// directory search delivers, and the menu the first 25 in menu order.
 constexpr int kMaxNames = 25;
-// Below this many entries an empty line precedes each prompt.
+// Below this many entries an empty line precedes each prompt, so that a
+// short menu stands apart from it; a long one keeps the screen's lines.
 constexpr int kSpacedEntries = 23;
 
 void print_usage() {
@@ -71,10 +74,11 @@ int ask(int entries) {
   for (;;) {
     if (entries < kSpacedEntries)
       std::fputs("\n", stdout);
-    if (!prompt_for("please indicate your choice ", &answer)) {
-      int err = errno;
+    int status = prompt_for("please indicate your choice ", &answer);
+    if (status != 0) {
       std::fputs("\n", stderr);
-      report_error("standard input:", err != 0 ? std::strerror(err) : "end of input");
+      report_failure("standard input",
+                     status == kEndOfInput ? "end of input" : std::strerror(status));
       return -1;
     }
     int index = choice_index(answer, entries);
@@ -106,12 +110,12 @@ int run_pickcopy(const std::vector<std::string>& args) {
   // The echo must be out before anything the copy reports, and a dialogue
   // that could not be shown must not go on to change a file.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    report_error("standard output:", std::strerror(errno));
+    report_failure("standard output", std::strerror(errno));
     return 1;
   }
   CopyFailure failure;
   if (!copy_file(names[index], target, &failure)) {
-    report_error((failure.file + ":").c_str(), failure.reason.c_str());
+    report_failure(failure.file, failure.reason);
     return 1;
   }
   return 0;

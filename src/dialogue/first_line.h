@@ -4,7 +4,9 @@
 
 #include <string>
 
-// At most this many bytes of a first line are read.
+// At most this many bytes of a first line are read: a longer line is shown
+// cut there, without its newline, so that the next entry continues on the
+// same line.
 constexpr std::size_t kFirstLineLength = 499;
 
 // Reads the first line of the file `name` into `*line`: up to and

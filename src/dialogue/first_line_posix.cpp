@@ -7,7 +7,7 @@
 #include <cstddef>
 
 #include "dialogue/first_line.h"
-#include "copy/unique_fd.h"
+#include "support/unique_fd.h"
 
 namespace {
 

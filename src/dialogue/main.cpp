@@ -2,15 +2,18 @@
 // lines, onto a target file.
 #include <new>
 
-#include "choices/fatal.h"
 #include "dialogue/console.h"
 #include "dialogue/dialogue.h"
+#include "support/report.h"
 
 int main(int argc, char** argv) {
   set_up_console();
   try {
     return run_pickcopy(program_arguments(argc, argv));
   } catch (const std::bad_alloc&) {
-    fatal("out of storage", "");
+    // Whatever ran out of memory (a name, the list, a line), nothing has
+    // been changed yet but what the copy reports itself.
+    report_out_of_storage();
+    return 1;
   }
 }

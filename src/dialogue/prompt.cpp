@@ -13,7 +13,7 @@ bool is_blank(char c) {
 
 }  // namespace
 
-bool read_piece(std::FILE* in, std::string* piece) {
+int read_piece(std::FILE* in, std::string* piece) {
   piece->clear();
   errno = 0;
   while (piece->size() < kPieceLength) {
@@ -27,14 +27,13 @@ bool read_piece(std::FILE* in, std::string* piece) {
       break;
     piece->push_back(static_cast<char>(c));
     if (c == '\n')
-      return true;
+      return 0;
   }
-  if (piece->empty()) {
-    if (!std::ferror(in))
-      errno = 0;
-    return false;
-  }
-  return true;
+  // What was read before the end or a failure is a piece of its own; the
+  // next read meets the end or the failure again.
+  if (!piece->empty())
+    return 0;
+  return std::ferror(in) && errno != 0 ? errno : kEndOfInput;
 }
 
 bool parse_answer(std::string_view piece, std::string* answer) {
@@ -50,14 +49,14 @@ bool parse_answer(std::string_view piece, std::string* answer) {
   return !answer->empty();
 }
 
-bool prompt_for(const char* prompt, std::string* answer) {
+int prompt_for(const char* prompt, std::string* answer) {
   std::string piece;
   do {
     std::fputs(prompt, stderr);
-    if (!read_piece(stdin, &piece))
-      return false;
+    if (int status = read_piece(stdin, &piece))
+      return status;
   } while (!parse_answer(piece, answer));
-  return true;
+  return 0;
 }
 
 int choice_index(std::string_view answer, int entries) {

@@ -6,15 +6,22 @@
 #include <string>
 #include <string_view>
 
-// A longer input line is read in pieces of this many bytes.
+// A longer input line is read in pieces of this many bytes, each answered
+// on its own: a line of 400 letters gives three "incorrect response"s
+// before the next line is read.
 constexpr std::size_t kPieceLength = 169;
-// Only this many bytes of an answer are looked at.
+// Only this many bytes of an answer are looked at ("banana" is "banan");
+// only the first decides.
 constexpr std::size_t kAnswerLength = 5;
 
+// What a read of standard input ends with besides a piece: this, or the
+// errno of a failed read.
+constexpr int kEndOfInput = -1;
+
 // Reads one piece of a line from `in`: up to and including a newline, or
-// kPieceLength bytes, whichever comes first. Returns false at the end of
-// input or on a read error (errno tells which: 0 at the end).
-bool read_piece(std::FILE* in, std::string* piece);
+// kPieceLength bytes, whichever comes first. Returns 0, kEndOfInput, or the
+// errno of a failed read.
+int read_piece(std::FILE* in, std::string* piece);
 
 // Takes the first word of `piece` (up to kAnswerLength bytes, after any
 // leading white space; the text ends at a zero byte). Returns false when
@@ -22,9 +29,8 @@ bool read_piece(std::FILE* in, std::string* piece);
 bool parse_answer(std::string_view piece, std::string* answer);
 
 // Writes `prompt` to standard error and reads pieces from standard input
-// until one holds an answer. Returns false at the end of input or on a
-// read error, with errno set as by read_piece.
-bool prompt_for(const char* prompt, std::string* answer);
+// until one holds an answer. Returns 0, or what read_piece ended with.
+int prompt_for(const char* prompt, std::string* answer);
 
 // The menu index that `answer` names among `entries` entries: its first
 // letter, either case, 'a' for 0. -1 when it names none.

@@ -5,7 +5,10 @@
 #include <string>
 #include <string_view>
 
-// Lines of at most this many bytes, newline included, are shown unchanged.
+// Lines of at most this many bytes, newline included, are shown unchanged;
+// a longer one is wrapped into pieces of at most this many, so that an
+// entry with its "A) " label and the continuation lines' five spaces fit
+// an 80-column screen.
 constexpr std::size_t kMenuWidth = 75;
 
 // The menu's text for a first line. A longer line is cut into pieces of at

@@ -10,12 +10,10 @@ through qemu-user (the 32-bit build on a host that runs no 32-bit program).
 The defaults are the short forms of the default suite; tests/stress runs
 the long ones.
 """
-import argparse
 import errno
 import hashlib
 import os
 import random
-import shlex
 import signal
 import subprocess
 import sys
@@ -23,8 +21,11 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import harness  # noqa: E402
+from harness import PROMPT, Folder  # noqa: E402
+
 ARGS = None
-PROMPT = b"please indicate your choice "
 
 
 def digest(path):
@@ -46,35 +47,13 @@ def make_file(path, size, seed):
             left -= len(block)
 
 
-class Folder:
-    def __init__(self, test):
-        self.path = tempfile.mkdtemp(prefix="pickcopy-faults-")
-        test.addCleanup(subprocess.run, ["rm", "-rf", self.path])
-
-    def __truediv__(self, name):
-        return os.path.join(self.path, name)
-
-    def names(self):
-        return sorted(os.listdir(self.path))
-
-
 def default_signals():
     # A test run in the background may have inherited an ignored SIGINT.
     signal.signal(signal.SIGINT, signal.SIG_DFL)
 
 
 def start(folder, args, env=None):
-    cmd = ARGS.runner + [ARGS.binary] + args
-    if env and "LD_PRELOAD" in env and ARGS.runner and \
-            os.path.basename(ARGS.runner[0]).startswith("qemu-"):
-        # The shim is the guest's: in the host's environment the host's
-        # loader would try to load it into qemu itself.
-        env = dict(env)
-        preload = env.pop("LD_PRELOAD")
-        cmd = ARGS.runner[:1] + ["-E", "LD_PRELOAD=" + preload] + cmd[1:]
-    return subprocess.Popen(cmd, cwd=folder.path, env=env,
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, preexec_fn=default_signals)
+    return harness.start(folder, args, env=env, preexec_fn=default_signals)
 
 
 def make_sparse(path, seed):
@@ -120,7 +99,7 @@ class FaultInjection(unittest.TestCase):
     def test_every_fault_point_of_a_copy(self):
         if not ARGS.shim:
             self.skipTest("no fault shim")
-        folder = Folder(self)
+        folder = Folder(self, "pickcopy-faults-")
         make_sparse(folder / "new.bin", 1)
         new = digest(folder / "new.bin")
         injected = 0
@@ -180,12 +159,12 @@ class FaultInjection(unittest.TestCase):
                         self.assertIn("new content is in place", lines[0], where)
                     elif position <= renamed_at:
                         self.assertEqual(state, old, where)
-        print("\n  fault points injected and survived: %d" % injected, file=sys.stderr)
+        harness.note("fault points injected and survived: %d" % injected)
 
 
 class CrashLoop(unittest.TestCase):
     def test_killed_copies_leave_old_or_new_content(self):
-        folder = Folder(self)
+        folder = Folder(self, "pickcopy-faults-")
         size = ARGS.size_mib << 20
         make_file(folder / "new.bin", size, 2)
         make_file(folder / "target.bin", size // 2, 3)
@@ -230,13 +209,13 @@ class CrashLoop(unittest.TestCase):
                         os.unlink(folder / name)
                 if state == new:
                     make_file(folder / "target.bin", size // 2, 3)
-        print("\n  kills survived: %d (%d left the old content, %d the new)"
-              % (len(runs) * ARGS.kills, seen["old"], seen["new"]), file=sys.stderr)
+        harness.note("kills survived: %d (%d left the old content, %d the new)"
+                     % (len(runs) * ARGS.kills, seen["old"], seen["new"]))
 
 
 class Race(unittest.TestCase):
     def test_two_copies_onto_one_target_leave_one_whole_file(self):
-        folder = Folder(self)
+        folder = Folder(self, "pickcopy-faults-")
         size = max(ARGS.size_mib << 19, 1 << 20)
         make_file(folder / "a.bin", size, 4)
         make_file(folder / "b.bin", size, 5)
@@ -256,17 +235,14 @@ class Race(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", required=True)
-    parser.add_argument("--shim", default="")
-    parser.add_argument("--runner", default="")
-    parser.add_argument("--size-mib", type=int, default=32)
-    parser.add_argument("--kills", type=int, default=6)
-    parser.add_argument("--seed", type=int, default=int(time.time()))
-    ARGS, rest = parser.parse_known_args()
-    ARGS.binary = os.path.abspath(ARGS.binary)
+    p = harness.parser("pickcopy's faults, signals and races")
+    p.add_argument("--shim", default="")
+    p.add_argument("--size-mib", type=int, default=32)
+    p.add_argument("--kills", type=int, default=6)
+    p.add_argument("--seed", type=int, default=int(time.time()))
+    args, rest = p.parse_known_args()
+    ARGS = harness.configure(args)
     ARGS.shim = os.path.abspath(ARGS.shim) if ARGS.shim else ""
-    ARGS.runner = shlex.split(ARGS.runner)
     print("seed %d" % ARGS.seed, file=sys.stderr)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 

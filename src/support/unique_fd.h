@@ -1,6 +1,6 @@
 // A POSIX file descriptor closed when it goes out of scope.
-#ifndef PICKCOPY_COPY_UNIQUE_FD_H_
-#define PICKCOPY_COPY_UNIQUE_FD_H_
+#ifndef PICKCOPY_SUPPORT_UNIQUE_FD_H_
+#define PICKCOPY_SUPPORT_UNIQUE_FD_H_
 
 #include <unistd.h>
 
@@ -42,4 +42,4 @@ class UniqueFd {
   int fd_;
 };
 
-#endif  // PICKCOPY_COPY_UNIQUE_FD_H_
+#endif  // PICKCOPY_SUPPORT_UNIQUE_FD_H_

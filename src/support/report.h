@@ -1,0 +1,15 @@
+// The one form in which pickcopy reports a failure on standard error.
+#ifndef PICKCOPY_SUPPORT_REPORT_H_
+#define PICKCOPY_SUPPORT_REPORT_H_
+
+#include <string>
+
+// Writes "pickcopy: <what>: <reason>\n": what failed (a file, "standard
+// input") and why, in the system's words or pickcopy's own.
+void report_failure(const std::string& what, const std::string& reason);
+
+// Writes "pickcopy: out of storage \n", the message of a run that ran out
+// of memory, with the space before its newline that scripts have seen.
+void report_out_of_storage();
+
+#endif  // PICKCOPY_SUPPORT_REPORT_H_

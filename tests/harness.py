@@ -1,0 +1,183 @@
+"""What every test driver of pickcopy shares: the binary and how it is
+started, temporary folders, the dialogue's own texts, and the rule for
+skips.
+
+A driver parses its options with parser() and hands them to configure();
+ARGS then holds them for the whole run. --runner starts the binary through
+an emulator (qemu-user, wine); --sep is the platform's path separator.
+"""
+import argparse
+import os
+import shlex
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+
+ARGS = None
+
+PROMPT = "please indicate your choice "
+USAGE = (
+    "Usage:\n\n    pickcopy  file-name  choices\n\n"
+    "file-name is the file that will be modified by copying one of\n"
+    "a set of files into it.\n"
+    "choices is a wild-card specification indicating the set of files\n"
+    "from which the user makes a selection.  The first line of each such\n"
+    "file is displayed together with a letter on the screen.  The user\n"
+    "chooses from this menu.\n")
+
+
+def parser(description):
+    p = argparse.ArgumentParser(description=description)
+    p.add_argument("--binary", required=True)
+    p.add_argument("--runner", default="", help="a program that starts the binary")
+    p.add_argument("--sep", default="/", help="the platform's path separator")
+    return p
+
+
+def configure(args):
+    global ARGS
+    ARGS = args
+    ARGS.binary = os.path.abspath(ARGS.binary)
+    ARGS.runner = shlex.split(ARGS.runner)
+    if wine():
+        start_wine()
+    return ARGS
+
+
+def windows():
+    return ARGS.sep == "\\"
+
+
+def wine():
+    return bool(ARGS.runner) and os.path.basename(ARGS.runner[0]).startswith("wine")
+
+
+def qemu():
+    return bool(ARGS.runner) and os.path.basename(ARGS.runner[0]).startswith("qemu-")
+
+
+def start_wine():
+    """A persistent wineserver saves most of Wine's start-up on every run.
+    Wine's own services start with the first program and would hold its
+    pipes open, so a first program with no pipes starts them."""
+    import atexit
+    if os.path.basename(ARGS.runner[0]) == "wine64":
+        # Wine's own programs (cmd, attrib) start through the same loader.
+        os.environ.setdefault("WINELOADER", ARGS.runner[0])
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                 stderr=subprocess.DEVNULL, check=False)
+    subprocess.run(["wineserver", "-p"], **quiet)
+    atexit.register(subprocess.run, ["wineserver", "-k"], **quiet)
+    subprocess.run(ARGS.runner + ["cmd", "/c", "exit"], **quiet)
+
+
+def require_all():
+    return os.environ.get("PICKCOPY_REQUIRE_ALL") == "1"
+
+
+def need_tool(test, program, package):
+    """Skips `test` where `program` (from Debian's `package`) is missing;
+    under PICKCOPY_REQUIRE_ALL=1 a missing tool fails it instead."""
+    if shutil.which(program):
+        return
+    if require_all():
+        test.fail("%s missing (Debian's %s), and PICKCOPY_REQUIRE_ALL=1" % (program, package))
+    test.skipTest("no %s (Debian's %s)" % (program, package))
+
+
+def native(path):
+    """A path written with '/' in the tests, in the platform's own form."""
+    return path.replace("/", ARGS.sep)
+
+
+def menu(*texts):
+    return "".join("%c) %s" % (chr(ord("A") + i), t) for i, t in enumerate(texts))
+
+
+def echo(name, target):
+    return "The command is: copy %s %s\n" % (name, target)
+
+
+class Folder:
+    """A temporary folder in which a test writes files, removed after it."""
+
+    def __init__(self, test, prefix="pickcopy-test-"):
+        self.path = tempfile.mkdtemp(prefix=prefix)
+        test.addCleanup(subprocess.run, ["rm", "-rf", self.path])
+
+    def __truediv__(self, name):
+        return os.path.join(self.path, *name.split("/"))
+
+    def write(self, name, data):
+        path = self / name
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data.encode("latin-1") if isinstance(data, str) else data)
+        return path
+
+    def read(self, name):
+        with open(self / name, "rb") as f:
+            return f.read()
+
+    def names(self):
+        return sorted(os.listdir(self.path))
+
+    def listing(self):
+        """Every entry below the folder: its path, mode and content."""
+        found = []
+        for root, dirs, files in os.walk(self.path):
+            for name in sorted(dirs + files):
+                full = os.path.join(root, name)
+                st = os.lstat(full)
+                data = b""
+                if stat.S_ISREG(st.st_mode):
+                    with open(full, "rb") as f:
+                        data = f.read()
+                found.append((os.path.relpath(full, self.path), st.st_mode, data))
+        return sorted(found)
+
+
+def command(args, env=None):
+    """The command line and environment that start pickcopy with `args`.
+    A fault shim in LD_PRELOAD belongs to the guest under qemu: in the
+    host's environment the host's loader would load it into qemu itself."""
+    cmd = ARGS.runner + [ARGS.binary] + list(args)
+    if env and "LD_PRELOAD" in env and qemu():
+        env = dict(env)
+        cmd = ARGS.runner[:1] + ["-E", "LD_PRELOAD=" + env.pop("LD_PRELOAD")] + cmd[1:]
+    return cmd, env
+
+
+class Result:
+    def __init__(self, proc, out, err):
+        self.rc = proc.returncode
+        if windows():
+            # Text-mode streams: a newline reaches the pipe as CR LF.
+            out, err = out.replace(b"\r\n", b"\n"), err.replace(b"\r\n", b"\n")
+        self.out = out.decode("latin-1")
+        self.err = err.decode("latin-1")
+
+
+def start(folder, args, env=None, wrap=None, **kwargs):
+    """Starts pickcopy in `folder` with pipes on all three streams; `wrap`
+    may put the command inside another (another user, a mount namespace)."""
+    cmd, env = command(args, env)
+    if wrap:
+        cmd = wrap(cmd)
+    return subprocess.Popen(cmd, cwd=folder.path, env=env, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+
+
+def run(folder, args, answer="", wrap=None, env=None, **kwargs):
+    """Runs pickcopy in `folder` to its end with `answer` on its input."""
+    proc = start(folder, args, env=env, wrap=wrap, **kwargs)
+    data = answer.encode("latin-1") if isinstance(answer, str) else answer
+    out, err = proc.communicate(data, timeout=120)
+    return Result(proc, out, err)
+
+
+def note(text):
+    """A figure worth seeing in the log (not a skip: those are unittest's)."""
+    print("\n  " + text, file=sys.stderr)
