@@ -1,7 +1,7 @@
-// The copy, written once over the primitives of file_ops.h.
+// The copy, written once over the operations of file_ops.h.
 //
 // 1. The source must be a regular file; the target is resolved through
-//    symbolic links and, when it is a directory, to the source's last name
+//    symbolic links and, when it is a folder, to the source's last name
 //    component inside it.
 // 2. An existing target the user may not write is refused, and a target that
 //    is the source itself is left as it is.
@@ -11,35 +11,21 @@
 //    will not allow it), the data are written over the target in place.
 #include "copy/copy_file.h"
 
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+
 #include "copy/file_ops.h"
 #include "path/path.h"
 
 namespace {
 
-// Where a step failed: the error, and whether the target may be written in
-// place instead.
-struct Outcome {
-  SysError err = 0;
-  bool in_place_instead = false;
-  bool reading = false;    // the failure was in reading the source
-  bool in_folder = false;  // the folder would not take the temporary file
-};
-
-Outcome failed(SysError err, bool in_place_instead = false) {
-  Outcome outcome;
-  outcome.err = err;
-  outcome.in_place_instead = in_place_instead;
-  return outcome;
-}
-
-Outcome folder_failed(SysError err) {
-  Outcome outcome = failed(err, refuses_replace(err));
-  outcome.in_folder = true;
-  return outcome;
-}
+// Names tried for a temporary file before giving up: each is random, so a
+// clash means someone else's file of that very name.
+constexpr int kNameAttempts = 100;
 
 struct Target {
-  std::string shown;  // the name messages give: the user's, or the file in a directory
+  std::string shown;  // the name messages give: the user's, or the file in a folder
   std::string real;   // the file that is replaced, links followed
   PathStatus status;
 };
@@ -47,17 +33,18 @@ struct Target {
 SysError resolve_target(const std::string& target, const std::string& source, Target* t) {
   t->shown = target;
   SysError err = follow_links(t->shown, &t->real);
-  if (err == 0)
+  if (!err)
     err = path_status(t->real, &t->status);
-  if (err != 0 || !t->status.directory)
+  if (err || !t->status.folder)
     return err;
   std::string_view separators = path_separators();
   t->shown = t->real;
   if (!t->shown.empty() && !is_separator(t->shown.back(), separators))
     t->shown += separators.front();
   t->shown += last_component(source, separators);
-  err = follow_links(t->shown, &t->real);
-  return err != 0 ? err : path_status(t->real, &t->status);
+  if ((err = follow_links(t->shown, &t->real)))
+    return err;
+  return path_status(t->real, &t->status);
 }
 
 // Holds off the signals that end the program for a scope.
@@ -77,141 +64,213 @@ class SignalHold {
 // and goes together with its registration, with the signals held.
 class Replacement {
  public:
-  explicit Replacement(ExitCleanup* cleanup) : cleanup_(cleanup) {}
+  Replacement(ExitCleanup* cleanup, std::string folder)
+      : cleanup_(cleanup), folder_(std::move(folder)) {}
   ~Replacement() { discard(); }
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
 
-  TempFile temp;
-
-  SysError create(const std::string& directory, unsigned mode) {
-    SignalHold hold(cleanup_);
-    SysError err = create_temporary(directory, mode, &temp);
-    if (err == 0 && !temp.name.empty())
-      cleanup_->remove_on_exit(temp.name.c_str());
-    return err;
+  // Opens the file without a name where the system allows, else under a
+  // fresh one.
+  SysError create(unsigned mode) {
+    SysError err = open_unnamed(folder_, mode, &file_);
+    if (!err || !unsupported(err))
+      return err;
+    return take_name([&](const std::string& name) { return create_new(name, mode, &file_); });
   }
 
-  SysError name(const std::string& directory) {
-    SignalHold hold(cleanup_);
-    SysError err = name_temporary(directory, &temp);
-    if (err == 0 && !temp.name.empty())
-      cleanup_->remove_on_exit(temp.name.c_str());
-    return err;
+  // Gives a file without a name its name, just before the rename.
+  SysError name() {
+    if (!name_.empty())
+      return {};
+    return take_name([&](const std::string& name) { return link_unnamed(*file_, name); });
   }
+
+  File& file() { return *file_; }
+  SysError close() { return close_file(std::move(file_)); }
 
   SysError replace(const std::string& target) {
     SignalHold hold(cleanup_);
-    SysError err = replace_file(temp.name, target);
-    if (err == 0)
+    SysError err = replace_file(name_, target);
+    if (!err)
       forget();
     return err;
   }
 
+ private:
+  // Tries fresh names until `make` takes one.
+  template <typename Make>
+  SysError take_name(Make make) {
+    SysError err;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+      std::string name = temporary_name(folder_);
+      SignalHold hold(cleanup_);
+      if (!(err = make(name))) {
+        name_ = std::move(name);
+        cleanup_->remove_on_exit(name_.c_str());
+        return {};
+      }
+      if (!name_taken(err))
+        return err;
+    }
+    return err;
+  }
+
   void discard() {
-    temp.file.reset();
+    file_.reset();
     SignalHold hold(cleanup_);
-    if (!temp.name.empty())
-      remove_file(temp.name);
+    if (!name_.empty())
+      remove_file(name_);
     forget();
   }
 
- private:
   void forget() {
     cleanup_->remove_on_exit(nullptr);
-    temp.name.clear();
+    name_.clear();
   }
 
   ExitCleanup* cleanup_;
+  std::string folder_;
+  FilePtr file_;
+  std::string name_;  // empty while the file has none
 };
 
-Outcome replace_atomically(File& in, unsigned source_mode, const Target& t,
-                           bool* replaced) {
-  const std::string directory(directory_part(t.real, path_separators()));
+// The steps of the atomic replace, in order.
+enum class Step { kCreate, kData, kIdentity, kFlush, kName, kClose, kRename, kSyncFolder, kDone };
+
+// Where the atomic replace stopped, and why.
+struct Stop {
+  Step step;
+  SysError err;
+};
+
+Stop replace_atomically(File& in, unsigned source_mode, const Target& t) {
+  const std::string folder(directory_part(t.real, path_separators()));
   ExitCleanup cleanup;
-  Replacement r(&cleanup);
+  Replacement r(&cleanup, folder);
   // A new target gets the source's bits, less what the system takes away
   // from a new file (the umask, a default ACL); an existing one gets its
   // own identity below.
-  SysError err = r.create(directory, t.status.exists ? 0600 : source_mode);
-  if (err != 0)
-    return folder_failed(err);
-  Outcome outcome;
-  if ((outcome.err = copy_data(in, *r.temp.file, false, &outcome.reading)) != 0)
-    return outcome;
-  if (t.status.exists && (err = carry_identity(t.real, *r.temp.file)) != 0)
-    return failed(err, true);
-  if ((err = flush_file(*r.temp.file)) != 0)
-    return failed(err);
-  if ((err = r.name(directory)) != 0)
-    return folder_failed(err);
-  if ((err = close_file(std::move(r.temp.file))) != 0)
-    return failed(err);
-  if ((err = r.replace(t.real)) != 0)
-    return failed(err, refuses_replace(err));
-  *replaced = true;
-  return failed(sync_directory(directory));
+  if (SysError err = r.create(t.status.exists ? 0600 : source_mode))
+    return {Step::kCreate, err};
+  if (SysError err = copy_data(in, r.file(), false))
+    return {Step::kData, err};
+  if (t.status.exists)
+    if (SysError err = carry_identity(t.real, r.file()))
+      return {Step::kIdentity, err};
+  if (SysError err = flush_file(r.file()))
+    return {Step::kFlush, err};
+  if (SysError err = r.name())
+    return {Step::kName, err};
+  if (SysError err = r.close())
+    return {Step::kClose, err};
+  if (SysError err = r.replace(t.real))
+    return {Step::kRename, err};
+  if (SysError err = sync_folder(folder))
+    return {Step::kSyncFolder, err};
+  return {Step::kDone, {}};
 }
 
-Outcome write_in_place(File& in, const Target& t) {
+// True when the target may still be written in place after `stop`: the
+// folder or the mount would not take the replace, or the new file could
+// not take the target's identity, which a write in place keeps.
+bool in_place_instead(const Stop& stop) {
+  switch (stop.step) {
+    case Step::kCreate:
+    case Step::kName:
+    case Step::kRename:
+      return refuses_replace(stop.err);
+    case Step::kIdentity:
+      return true;
+    default:
+      return false;
+  }
+}
+
+SysError write_in_place(File& in, const Target& t) {
   FilePtr out;
-  Outcome outcome;
-  if ((outcome.err = open_in_place(t.real, &out)) != 0)
-    return outcome;
-  if ((outcome.err = copy_data(in, *out, true, &outcome.reading)) != 0)
-    return outcome;
-  if ((outcome.err = flush_file(*out)) != 0)
-    return outcome;
-  outcome.err = close_file(std::move(out));
-  return outcome;
+  if (SysError err = open_in_place(t.real, &out))
+    return err;
+  if (SysError err = copy_data(in, *out, true))
+    return err;
+  if (SysError err = flush_file(*out))
+    return err;
+  return close_file(std::move(out));
 }
 
-bool fail(CopyFailure* failure, const std::string& file, const std::string& reason) {
-  failure->file = file;
-  failure->reason = reason;
-  return false;
+CopyFailure failure(const std::string& file, SysError err) {
+  return CopyFailure{file, describe_error(err)};
 }
 
-// The file a failure concerns: the source where reading it failed, the
-// target's folder where the folder would not take a new file, else the
-// target.
-std::string concerned(const Outcome& outcome, const std::string& source, const Target& t) {
-  if (outcome.reading)
+// The file a failure of the atomic replace concerns: the source where
+// reading it failed, the target's folder where the folder would not take a
+// new file, else the target.
+std::string concerned(const Stop& stop, const std::string& source, const Target& t) {
+  if (stop.err.in_source)
     return source;
-  if (!outcome.in_folder)
+  if (stop.step != Step::kCreate && stop.step != Step::kName)
     return t.shown;
   std::string folder(directory_part(t.shown, path_separators()));
   return folder.empty() ? "." : folder;
 }
 
+// SplitMix64's output function: a bijection that spreads every bit of its
+// input over the whole word.
+std::uint64_t mix(std::uint64_t x) {
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9u;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebu;
+  return x ^ (x >> 31);
+}
+
 }  // namespace
 
-bool copy_file(const std::string& source, const std::string& target,
-               CopyFailure* failure) {
+std::optional<CopyFailure> copy_file(const std::string& source, const std::string& target) {
   FilePtr in;
   unsigned source_mode = 0;
-  SysError err = open_source(source, &in, &source_mode);
-  if (err != 0)
-    return fail(failure, source, describe_error(err));
+  if (SysError err = open_source(source, &in, &source_mode))
+    return failure(source, err);
   Target t;
-  if ((err = resolve_target(target, source, &t)) != 0)
-    return fail(failure, t.shown, describe_error(err));
+  if (SysError err = resolve_target(target, source, &t))
+    return failure(t.shown, err);
   if (t.status.exists) {
     if (!t.status.regular)
-      return fail(failure, t.shown, describe_error(kNotRegularFile));
+      return failure(t.shown, kNotRegularFile);
     if (same_file(*in, t.real))
-      return true;  // already a copy of itself
-    if ((err = check_writable(t.real)) != 0)
-      return fail(failure, t.shown, describe_error(err));
+      return std::nullopt;  // already a copy of itself
+    if (SysError err = check_writable(t.real))
+      return failure(t.shown, err);
   }
 
-  bool replaced = false;
-  Outcome outcome = replace_atomically(*in, source_mode, t, &replaced);
-  if (replaced && outcome.err != 0)
-    return fail(failure, t.shown,
-                "the new content is in place, but its folder could not be flushed to disk: " +
-                    describe_error(outcome.err));
-  if (outcome.err != 0 && outcome.in_place_instead && t.status.exists)
-    outcome = write_in_place(*in, t);
-  if (outcome.err != 0)
-    return fail(failure, concerned(outcome, source, t), describe_error(outcome.err));
-  return true;
+  Stop stop = replace_atomically(*in, source_mode, t);
+  if (stop.step == Step::kDone)
+    return std::nullopt;
+  if (stop.step == Step::kSyncFolder)
+    return CopyFailure{t.shown,
+                       "the new content is in place, but its folder could not be flushed to "
+                       "disk: " + describe_error(stop.err)};
+  if (!t.status.exists || !in_place_instead(stop))
+    return failure(concerned(stop, source, t), stop.err);
+  if (SysError err = write_in_place(*in, t))
+    return failure(err.in_source ? source : t.shown, err);
+  return std::nullopt;
+}
+
+std::string temporary_name(const std::string& folder) {
+  // Creation is exclusive and retried on a clash, so the name need only be
+  // unlikely to be taken, not secret. SplitMix64 seeded once from the clocks
+  // and where this process's stack lies: no two names of one run repeat,
+  // and runs start far apart. (No std::random_device: it would tie the
+  // binary to a newer C library than it needs.)
+  static std::uint64_t state = [] {
+    int local = 0;
+    return mix(static_cast<std::uint64_t>(
+               std::chrono::system_clock::now().time_since_epoch().count())) ^
+           mix(static_cast<std::uint64_t>(
+               std::chrono::steady_clock::now().time_since_epoch().count())) ^
+           mix(reinterpret_cast<std::uintptr_t>(&local));
+  }();
+  state += 0x9e3779b97f4a7c15u;
+  char suffix[24];
+  std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(mix(state)));
+  return folder + ".pickcopy-" + suffix;
 }

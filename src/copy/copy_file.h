@@ -2,6 +2,7 @@
 #ifndef PICKCOPY_COPY_COPY_FILE_H_
 #define PICKCOPY_COPY_COPY_FILE_H_
 
+#include <optional>
 #include <string>
 
 struct CopyFailure {
@@ -16,15 +17,18 @@ struct CopyFailure {
 // permission bits, extended attributes and ACLs), the data go to a temporary
 // file beside the target, are flushed to disk and the file is renamed over
 // the target, so the target is never seen half-written. Otherwise the data
-// are written over the target in place. A target that is a directory
-// receives the file under the source's last name component; a symbolic link
-// stays a link and the file it leads to is replaced.
+// are written over the target in place. A target that is a folder receives
+// the file under the source's last name component; a symbolic link stays a
+// link and the file it leads to is replaced.
 //
-// On failure `*failure` says why and the result is false; no temporary file
-// is left, and the target is as before unless the failure came while it was
+// A failure is returned with what it concerns and why; no temporary file is
+// left, and the target is as before unless the failure came while it was
 // written in place, or after it already held the new content (the reason
 // then says so).
-bool copy_file(const std::string& source, const std::string& target,
-               CopyFailure* failure);
+std::optional<CopyFailure> copy_file(const std::string& source, const std::string& target);
+
+// A fresh name for a temporary file in `folder` (with its separator, or
+// ""): ".pickcopy-" and 16 random hexadecimal digits.
+std::string temporary_name(const std::string& folder);
 
 #endif  // PICKCOPY_COPY_COPY_FILE_H_

@@ -1,7 +1,11 @@
 // Copying the data on POSIX systems: in one call where the system has one
-// (a reflink clone); otherwise the source's data segments one by one (found
-// with SEEK_DATA and SEEK_HOLE, so holes stay holes), each inside the
-// kernel where it can, else through a bounded buffer.
+// (a reflink clone, or the system's own copy); otherwise the source's data
+// segments one by one (found with SEEK_DATA and SEEK_HOLE, so holes stay
+// holes), each inside the kernel where it can, else through a bounded
+// buffer. Each facility that one system has and another lacks stands in
+// its own section, its contract first, the real call and its stand-in side
+// by side under one #if that CMake's feature test sets.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,16 +13,85 @@
 #include <cerrno>
 #include <vector>
 
-#include "copy/file_posix.h"
+#include "copy/file_ops.h"
+
+#if PICKCOPY_HAVE_FICLONE
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#elif PICKCOPY_HAVE_FCOPYFILE
+#include <copyfile.h>
+#endif
 
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 17;
+// The most one call of the kernel's copy is asked to move.
+constexpr off_t kLargestKernelCopy = off_t{1} << 30;
 
-// Errors by which a facility says it does not work for these two files.
-bool unsupported(int err) {
-  return err == EOPNOTSUPP || err == ENOTSUP || err == ENOTTY || err == EXDEV ||
-         err == EINVAL || err == ENOSYS || err == EBADF || err == EPERM;
+SysError last_error() { return errno; }
+
+// --- Facility: the whole file in one call ----------------------------
+// Copies all of `in` onto the empty file `out` at once: Linux's FICLONE
+// makes a reflink clone that shares the source's blocks until either is
+// written; macOS's fcopyfile(3) copies with the system's own fast paths.
+// unsupported() where there is no such call for these files.
+
+#if PICKCOPY_HAVE_FICLONE
+SysError copy_whole_file(int in, int out) {
+  return ioctl(out, FICLONE, in) == 0 ? SysError() : last_error();
+}
+#elif PICKCOPY_HAVE_FCOPYFILE
+SysError copy_whole_file(int in, int out) {
+  return fcopyfile(in, out, nullptr, COPYFILE_DATA) == 0 ? SysError() : last_error();
+}
+#else
+SysError copy_whole_file(int, int) { return kNoFacility; }
+#endif
+
+// --- Facility: the kernel's copy of a range --------------------------
+// Copies up to `length` bytes at `*in_offset` to `*out_offset` inside the
+// kernel, advancing both, as copy_file_range(2), which Linux and FreeBSD
+// have with one signature: the kernel moves the bytes, or the file system
+// shares or copies them on its side (NFS and SMB servers included).
+// Returns how many bytes moved (0 at the end of `in`), or -1 with the
+// error in `*err`; kNoFacility where the system has no such call.
+
+#if PICKCOPY_HAVE_COPY_FILE_RANGE
+ssize_t copy_in_kernel(int in, off_t* in_offset, int out, off_t* out_offset, size_t length,
+                       SysError* err) {
+  ssize_t n = copy_file_range(in, in_offset, out, out_offset, length, 0);
+  if (n < 0)
+    *err = last_error();
+  return n;
+}
+#else
+ssize_t copy_in_kernel(int, off_t*, int, off_t*, size_t, SysError* err) {
+  *err = kNoFacility;
+  return -1;
+}
+#endif
+
+// --- Facility: hole punching -----------------------------------------
+// Frees the blocks of `length` bytes at `offset` of `fd`, which then read
+// as zeros, with Linux's fallocate(2). unsupported() where that is not
+// possible; the old data are then overwritten with zeros.
+
+#if PICKCOPY_HAVE_PUNCH_HOLE
+SysError punch_hole(int fd, off_t offset, off_t length) {
+  return fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, length) == 0
+             ? SysError()
+             : last_error();
+}
+#else
+SysError punch_hole(int, off_t, off_t) { return kNoFacility; }
+#endif
+
+// --- The copy --------------------------------------------------------
+
+SysError source_error() {
+  SysError err = last_error();
+  err.in_source = true;
+  return err;
 }
 
 struct Copier {
@@ -27,59 +100,59 @@ struct Copier {
   std::vector<char> buffer;
   off_t old_size = 0;  // of the data being written over
   bool kernel = true;  // copy_in_kernel still worth trying
-  bool reading = false;
 
-  int write_all(const char* data, std::size_t size, off_t offset) {
+  SysError write_all(const char* data, std::size_t size, off_t offset) {
     while (size > 0) {
       ssize_t n = pwrite(out, data, size, offset);
       if (n < 0 && errno == EINTR)
         continue;
       if (n < 0)
-        return errno;
+        return last_error();
       data += n;
       size -= static_cast<std::size_t>(n);
       offset += n;
     }
-    return 0;
+    return {};
   }
 
   // Copies from `*offset` until `end` or the end of the file (end < 0: no
   // bound), advancing `*offset`.
-  int by_buffer(off_t* offset, off_t end) {
+  SysError by_buffer(off_t* offset, off_t end) {
     if (buffer.empty())
       buffer.resize(kBufferSize);
     while (end < 0 || *offset < end) {
       std::size_t want = end < 0 ? buffer.size()
-                                 : std::min<off_t>(buffer.size(), end - *offset);
+                                 : static_cast<std::size_t>(std::min<off_t>(
+                                       static_cast<off_t>(buffer.size()), end - *offset));
       ssize_t n = pread(in, buffer.data(), want, *offset);
       if (n < 0 && errno == EINTR)
         continue;
-      if (n < 0) {
-        reading = true;
-        return errno;
-      }
+      if (n < 0)
+        return source_error();
       if (n == 0)
         break;
-      if (int err = write_all(buffer.data(), static_cast<std::size_t>(n), *offset))
+      if (SysError err = write_all(buffer.data(), static_cast<std::size_t>(n), *offset))
         return err;
       *offset += n;
     }
-    return 0;
+    return {};
   }
 
-  int segment(off_t* offset, off_t end) {
+  SysError segment(off_t* offset, off_t end) {
     while (kernel && *offset < end) {
       off_t out_offset = *offset;
+      SysError err;
       ssize_t n = copy_in_kernel(in, offset, out, &out_offset,
-                                 static_cast<std::size_t>(std::min<off_t>(end - *offset, 1 << 30)));
+                                 static_cast<std::size_t>(std::min(end - *offset, kLargestKernelCopy)),
+                                 &err);
       if (n > 0)
         continue;
       if (n == 0)
-        return 0;  // the file shrank
-      if (errno == EINTR)
+        return {};  // the file shrank
+      if (err.code == EINTR)
         continue;
-      if (!unsupported(errno))
-        return errno;
+      if (!unsupported(err))
+        return err;
       kernel = false;
     }
     return by_buffer(offset, end);
@@ -88,63 +161,65 @@ struct Copier {
   // Makes `length` bytes at `offset` of the old data read as zeros. Past
   // the old end there is nothing to clear: the final cut to length leaves
   // a hole there.
-  int clear(off_t offset, off_t length) {
+  SysError clear(off_t offset, off_t length) {
     length = std::min(length, old_size - offset);
-    if (length <= 0 || punch_hole(out, offset, length) == 0)
-      return 0;
+    if (length <= 0)
+      return {};
+    SysError punched = punch_hole(out, offset, length);
+    if (!punched)
+      return {};
+    // Any failure to punch leaves the zeros to be written; a failure of
+    // that writing is the one that counts.
     std::vector<char> zeros(static_cast<std::size_t>(std::min<off_t>(length, kBufferSize)));
     while (length > 0) {
       std::size_t n = static_cast<std::size_t>(std::min<off_t>(length, zeros.size()));
-      if (int err = write_all(zeros.data(), n, offset))
+      if (SysError err = write_all(zeros.data(), n, offset))
         return err;
       offset += static_cast<off_t>(n);
       length -= static_cast<off_t>(n);
     }
-    return 0;
+    return {};
   }
 };
 
 // The next data segment at or after `offset`, before `size`: [*data, *hole).
 // Where the system cannot tell, the rest is one segment.
-int next_segment(int fd, off_t offset, off_t size, off_t* data, off_t* hole) {
+SysError next_segment(int fd, off_t offset, off_t size, off_t* data, off_t* hole) {
   *data = lseek(fd, offset, SEEK_DATA);
   if (*data < 0) {
     if (errno == ENXIO) {  // only a hole up to the end
       *data = *hole = size;
-      return 0;
+      return {};
     }
-    if (!unsupported(errno))
-      return errno;
+    if (!unsupported(last_error()))
+      return source_error();
     *data = offset;
     *hole = size;
-    return 0;
+    return {};
   }
   *hole = lseek(fd, *data, SEEK_HOLE);
-  if (*hole < 0 && !unsupported(errno))
-    return errno;
+  if (*hole < 0 && !unsupported(last_error()))
+    return source_error();
   *hole = *hole < 0 ? size : std::min(*hole, size);
-  return 0;
+  return {};
 }
 
 }  // namespace
 
-SysError copy_data(File& in, File& out, bool over_old, bool* reading) {
-  Copier c{in.fd.get(), out.fd.get(), {}};
-  *reading = false;
+SysError copy_data(File& in, File& out, bool over_old) {
+  Copier c{static_cast<int>(in.handle), static_cast<int>(out.handle), {}};
   struct stat st;
-  if (fstat(c.in, &st) != 0) {
-    *reading = true;
-    return errno;
-  }
+  if (fstat(c.in, &st) != 0)
+    return source_error();
   if (over_old) {
     struct stat old;
     if (fstat(c.out, &old) != 0)
-      return errno;
+      return last_error();
     c.old_size = old.st_size;
   } else {
-    int err = copy_whole_file(c.in, c.out);
-    if (err == 0)
-      return 0;
+    SysError err = copy_whole_file(c.in, c.out);
+    if (!err)
+      return {};
     if (!unsupported(err))
       return err;
   }
@@ -152,28 +227,22 @@ SysError copy_data(File& in, File& out, bool over_old, bool* reading) {
   while (offset < st.st_size) {
     off_t data = offset;
     off_t hole = st.st_size;
-    if (int err = next_segment(c.in, offset, st.st_size, &data, &hole)) {
-      *reading = true;
+    if (SysError err = next_segment(c.in, offset, st.st_size, &data, &hole))
       return err;
-    }
-    int err = 0;
+    SysError err;
     if (over_old)
       err = c.clear(offset, data - offset);
     offset = data;
-    if (err == 0)
+    if (!err)
       err = c.segment(&offset, hole);
-    if (err != 0) {
-      *reading = c.reading;
+    if (err)
       return err;
-    }
     if (offset < hole)
       break;  // the file shrank while it was copied
   }
   // Whatever the size said, read on to the real end: a file may have grown,
   // and some report no size at all.
-  int err = c.by_buffer(&offset, -1);
-  if (err == 0 && ftruncate(c.out, offset) != 0)
-    err = errno;
-  *reading = c.reading;
-  return err;
+  if (SysError err = c.by_buffer(&offset, -1))
+    return err;
+  return ftruncate(c.out, offset) == 0 ? SysError() : last_error();
 }

@@ -1,31 +1,71 @@
-// The few file-system operations the copy is built on. copy_file.cpp holds
-// the one algorithm; each platform implements these primitives in its own
-// files (file_ops_posix.cpp with its helpers, file_ops_win32.cpp).
+// The file operations the copy is built on. copy_file.cpp holds the one
+// algorithm over them; file_ops_posix.cpp (with data_posix.cpp) and
+// file_ops_win32.cpp implement them for each platform, and the unit tests
+// put a scripted stand-in in their place.
+//
+// Every operation reports through one channel, SysError. The rules that
+// turn its codes into the copy's decisions (write in place instead, try the
+// next way, fail) are written once for each platform, at the head of its
+// file_ops file.
 #ifndef PICKCOPY_COPY_FILE_OPS_H_
 #define PICKCOPY_COPY_FILE_OPS_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
-// errno on POSIX, GetLastError() on Windows; 0 is success.
-using SysError = int;
+// What went wrong: the system's code (errno on POSIX, GetLastError() on
+// Windows) or one of pickcopy's own codes below; no code is success.
+struct SysError {
+  int code = 0;
+  bool in_source = false;  // it went wrong in reading the chosen file
 
-// pickcopy's own reason, beside the system's: the file is a device, a pipe,
-// a socket or anything else that is not a regular file.
-constexpr SysError kNotRegularFile = -1;
+  SysError() = default;
+  SysError(int system_code) : code(system_code) {}  // NOLINT: a code is an error
+  explicit operator bool() const { return code != 0; }
+};
 
-// The system's words for `err`.
+// pickcopy's own codes, beside the system's.
+// The file is a device, a pipe, a socket: anything but a regular file.
+constexpr int kNotRegularFile = -1;
+// The system or the file system has no such call, or not for these files;
+// the copy takes its next way.
+constexpr int kNoFacility = -2;
+// The system cannot tell which extended attributes and ACLs the file holds,
+// so a new file cannot be sure to get them all.
+constexpr int kAttributesUnknown = -3;
+
+// The words for `err`: the system's own, or pickcopy's for its codes.
 std::string describe_error(SysError err);
 
-// An open file, closed when the pointer goes.
-struct File;
+// --- The rules -------------------------------------------------------
+
+// The folder or the mount will not take an atomic replace (no right to
+// write it, a sticky folder, a mount point, another device, a read-only
+// file system): the target is written in place instead.
+bool refuses_replace(SysError err);
+
+// A call says it does not work here or for these files (kNoFacility among
+// them): the next way is taken.
+bool unsupported(SysError err);
+
+// A file of the name already exists: another name is tried.
+bool name_taken(SysError err);
+
+// --- Files -----------------------------------------------------------
+
+// An open file: a descriptor on POSIX, a HANDLE on Windows.
+struct File {
+  std::intptr_t handle;
+};
 struct FileCloser {
   void operator()(File* file) const;
 };
 using FilePtr = std::unique_ptr<File, FileCloser>;
 
 // Opens the chosen file for reading; anything but a regular file is
-// refused. `*mode` receives its permission bits (for a new target).
+// refused (kNotRegularFile). `*mode` receives its permission bits, for a
+// new target.
 SysError open_source(const std::string& path, FilePtr* file, unsigned* mode);
 
 // Follows symbolic links from `path` to the file they lead to, which need
@@ -34,7 +74,7 @@ SysError follow_links(const std::string& path, std::string* real);
 
 struct PathStatus {
   bool exists = false;
-  bool directory = false;
+  bool folder = false;
   bool regular = false;
 };
 // What `path` is; a missing file is no error.
@@ -43,44 +83,34 @@ SysError path_status(const std::string& path, PathStatus* status);
 // True when `path` names the very file `file` has open.
 bool same_file(File& file, const std::string& path);
 
-// 0 when the effective user may write the existing file `path`.
+// No error when the effective user may write the existing file `path`.
 SysError check_writable(const std::string& path);
 
-// Errors that mean the system will not let this folder or mount take an
-// atomic replace (no write access, a sticky folder, a mount point, another
-// device), so the target is to be written in place instead.
-bool refuses_replace(SysError err);
+// --- The temporary file ----------------------------------------------
 
-// A temporary file beside the target. `name` is empty while the file has no
-// name in the folder (an unnamed file, where the system has them).
-struct TempFile {
-  FilePtr file;
-  std::string name;
-};
+// Opens a file with no name in `folder` ("" for the current one), with
+// permission bits `mode`: it can leave nothing behind whatever ends the
+// program. kNoFacility where the system or the file system has none.
+SysError open_unnamed(const std::string& folder, unsigned mode, FilePtr* file);
 
-// A fresh name for a temporary file in `directory`: ".pickcopy-" and 16
-// random hexadecimal digits. The same on every platform.
-std::string temporary_name(const std::string& directory);
+// Gives the unnamed `file` the name `path`; name_taken() where that exists.
+SysError link_unnamed(File& file, const std::string& path);
 
-// Creates a temporary file in `directory` ("" for the current one) with
-// permission bits `mode`, unnamed where the system allows.
-SysError create_temporary(const std::string& directory, unsigned mode, TempFile* temp);
+// Creates the file `path` for writing, with permission bits `mode`, where
+// no file of that name exists (name_taken() otherwise).
+SysError create_new(const std::string& path, unsigned mode, FilePtr* file);
 
-// Gives an unnamed temporary file its name in `directory`; nothing for a
-// named one.
-SysError name_temporary(const std::string& directory, TempFile* temp);
-
-// Gives the file `out` the identity of the existing file `target`: owner
-// and group, then every permission bit, and every extended attribute and
-// ACL except those bound to the old content. Not 0 when any of it cannot
-// be carried over.
+// Gives `out` the identity of the existing file `target`: owner and group,
+// then every permission bit, and every extended attribute and ACL except
+// those bound to the old content. Any error: some of it could not be
+// carried.
 SysError carry_identity(const std::string& target, File& out);
 
 // Copies the whole of `in` onto `out` from the start and cuts `out` to the
 // same length. Holes in `in` stay holes where the system can tell. With
-// `over_old`, `out` holds old data that must not show through.
-// `*reading` tells whether the failure was in reading `in`.
-SysError copy_data(File& in, File& out, bool over_old, bool* reading);
+// `over_old`, `out` holds old data that must not show through. An error in
+// reading `in` is marked in_source.
+SysError copy_data(File& in, File& out, bool over_old);
 
 // Flushes the file's data and metadata to the disk.
 SysError flush_file(File& file);
@@ -91,11 +121,12 @@ SysError close_file(FilePtr file);
 // Renames `from` over `to` in one step.
 SysError replace_file(const std::string& from, const std::string& to);
 
-// Removes `path`, quietly.
+// Removes `path`. Only a temporary file that is being given up is removed,
+// and nothing better can be done where that fails, so no error is given.
 void remove_file(const std::string& path);
 
 // Flushes a folder's entries, so that a rename in it is on disk.
-SysError sync_directory(const std::string& directory);
+SysError sync_folder(const std::string& folder);
 
 // Opens the existing regular file `path` for writing, without truncating.
 SysError open_in_place(const std::string& path, FilePtr* file);

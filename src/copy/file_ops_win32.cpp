@@ -11,13 +11,18 @@
 #include "copy/file_ops.h"
 #include "path/native_win32.h"
 
-struct File {
-  HANDLE handle;
-};
+namespace {
+
+HANDLE handle_of(File& file) { return reinterpret_cast<HANDLE>(file.handle); }
+
+}  // namespace
 
 void FileCloser::operator()(File* file) const {
-  if (file->handle != INVALID_HANDLE_VALUE)
-    CloseHandle(file->handle);
+  // A handle open only for reading, or given up after a failure: what its
+  // close says cannot change the outcome. close_file() reports it where it
+  // matters.
+  if (handle_of(*file) != INVALID_HANDLE_VALUE)
+    CloseHandle(handle_of(*file));
   delete file;
 }
 
@@ -32,9 +37,17 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-SysError last_error() { return static_cast<SysError>(GetLastError()); }
+SysError last_error() { return static_cast<int>(GetLastError()); }
 
-FilePtr adopt(HANDLE handle) { return FilePtr(new File{handle}); }
+SysError source_error() {
+  SysError err = last_error();
+  err.in_source = true;
+  return err;
+}
+
+FilePtr adopt(HANDLE handle) {
+  return FilePtr(new File{reinterpret_cast<std::intptr_t>(handle)});
+}
 
 HANDLE open_wide(const std::string& path, DWORD access, DWORD share, DWORD disposition,
                  DWORD flags = FILE_ATTRIBUTE_NORMAL) {
@@ -61,15 +74,17 @@ bool rewind(HANDLE handle) {
 }  // namespace
 
 std::string describe_error(SysError err) {
-  if (err == kNotRegularFile)
-    err = ERROR_INVALID_FUNCTION;
+  DWORD code = static_cast<DWORD>(err.code);
+  if (err.code == kNotRegularFile)
+    code = ERROR_INVALID_FUNCTION;
+  else if (err.code == kNoFacility || err.code == kAttributesUnknown)
+    code = ERROR_NOT_SUPPORTED;
   char* text = nullptr;
   DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, static_cast<DWORD>(err), 0,
-                           reinterpret_cast<char*>(&text), 0, nullptr);
+                           nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string reason = n != 0 && text != nullptr ? std::string(text, n)
-                                                 : "error " + std::to_string(err);
+                                                 : "error " + std::to_string(code);
   if (text != nullptr)
     LocalFree(text);
   while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
@@ -77,6 +92,33 @@ std::string describe_error(SysError err) {
     reason.pop_back();
   return reason;
 }
+
+// --- The rules -------------------------------------------------------
+
+bool refuses_replace(SysError err) {
+  switch (err.code) {
+    case ERROR_ACCESS_DENIED:  // no right to write the folder
+    case ERROR_SHARING_VIOLATION:  // another program holds the target
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_NOT_SAME_DEVICE:
+    case ERROR_UNABLE_TO_REMOVE_REPLACED:
+    case ERROR_USER_MAPPED_FILE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool unsupported(SysError err) {
+  return err.code == kNoFacility || err.code == ERROR_NOT_SUPPORTED ||
+         err.code == ERROR_INVALID_FUNCTION;
+}
+
+bool name_taken(SysError err) {
+  return err.code == ERROR_FILE_EXISTS || err.code == ERROR_ALREADY_EXISTS;
+}
+
+// --- The source and the target ---------------------------------------
 
 SysError open_source(const std::string& path, FilePtr* file, unsigned* mode) {
   HANDLE handle = open_wide(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
@@ -86,26 +128,26 @@ SysError open_source(const std::string& path, FilePtr* file, unsigned* mode) {
   *file = adopt(handle);
   *mode = 0;
   // Devices and pipes (CON, NUL, COM1...) could block or never end.
-  return GetFileType(handle) == FILE_TYPE_DISK ? 0 : kNotRegularFile;
+  return GetFileType(handle) == FILE_TYPE_DISK ? SysError() : SysError(kNotRegularFile);
 }
 
 SysError follow_links(const std::string& path, std::string* real) {
   *real = path;
   if (GetFileAttributesW(system_path(path).c_str()) == INVALID_FILE_ATTRIBUTES)
-    return 0;
+    return {};
   // A symbolic link is written through: the file it leads to is the one
   // replaced. The system says where an existing name leads (Wine shows a
   // Unix link only this way, not as a reparse point).
   HANDLE handle = open_wide(path, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (handle == INVALID_HANDLE_VALUE)
-    return 0;  // a dangling link: the name itself
+    return {};  // a dangling link: the name itself
   std::vector<wchar_t> final(32768);
   DWORD n = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   CloseHandle(handle);
   if (n > 0 && n < final.size())
     *real = narrow_name(std::wstring(final.data(), n));
-  return 0;
+  return {};
 }
 
 SysError path_status(const std::string& path, PathStatus* status) {
@@ -114,12 +156,12 @@ SysError path_status(const std::string& path, PathStatus* status) {
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD err = GetLastError();
     bool missing = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
-    return missing ? 0 : static_cast<SysError>(err);
+    return missing ? SysError() : SysError(static_cast<int>(err));
   }
   status->exists = true;
-  status->directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  status->regular = !status->directory && (attributes & FILE_ATTRIBUTE_DEVICE) == 0;
-  return 0;
+  status->folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  status->regular = !status->folder && (attributes & FILE_ATTRIBUTE_DEVICE) == 0;
+  return {};
 }
 
 bool same_file(File& file, const std::string& path) {
@@ -127,7 +169,7 @@ bool same_file(File& file, const std::string& path) {
   if (other == INVALID_HANDLE_VALUE)
     return false;
   BY_HANDLE_FILE_INFORMATION a, b;
-  bool same = GetFileInformationByHandle(file.handle, &a) &&
+  bool same = GetFileInformationByHandle(handle_of(file), &a) &&
               GetFileInformationByHandle(other, &b) &&
               a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
               a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
@@ -146,37 +188,30 @@ SysError check_writable(const std::string& path) {
   HANDLE handle = open_wide(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
   if (handle != INVALID_HANDLE_VALUE) {
     CloseHandle(handle);
-    return 0;
+    return {};
   }
   DWORD err = GetLastError();
-  return err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION ? 0 : err;
+  bool held = err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION;
+  return held ? SysError() : SysError(static_cast<int>(err));
 }
 
-bool refuses_replace(SysError err) {
-  return err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION ||
-         err == ERROR_LOCK_VIOLATION || err == ERROR_NOT_SAME_DEVICE ||
-         err == ERROR_UNABLE_TO_REMOVE_REPLACED || err == ERROR_USER_MAPPED_FILE;
-}
+// --- The temporary file and the replace ------------------------------
 
-SysError create_temporary(const std::string& directory, unsigned, TempFile* temp) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = temporary_name(directory);
-    // Shared for deletion, so that the console handler can remove it while
-    // it is open.
-    HANDLE handle = open_wide(name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
-                              CREATE_NEW);
-    if (handle != INVALID_HANDLE_VALUE) {
-      temp->file = adopt(handle);
-      temp->name = name;
-      return 0;
-    }
-    if (GetLastError() != ERROR_FILE_EXISTS)
-      return last_error();
-  }
-  return ERROR_FILE_EXISTS;
-}
+// Windows has no files without a name.
+SysError open_unnamed(const std::string&, unsigned, FilePtr*) { return kNoFacility; }
 
-SysError name_temporary(const std::string&, TempFile*) { return 0; }
+SysError link_unnamed(File&, const std::string&) { return kNoFacility; }
+
+SysError create_new(const std::string& path, unsigned, FilePtr* file) {
+  // Shared for deletion, so that the console handler can remove it while
+  // it is open.
+  HANDLE handle = open_wide(path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
+                            CREATE_NEW);
+  if (handle == INVALID_HANDLE_VALUE)
+    return last_error();
+  *file = adopt(handle);
+  return {};
+}
 
 SysError carry_identity(const std::string& target, File& out) {
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -188,42 +223,39 @@ SysError carry_identity(const std::string& target, File& out) {
   basic.FileAttributes = data.dwFileAttributes & kCarried;
   if (basic.FileAttributes == 0)
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  return SetFileInformationByHandle(out.handle, FileBasicInfo, &basic, sizeof basic)
-             ? 0
+  return SetFileInformationByHandle(handle_of(out), FileBasicInfo, &basic, sizeof basic)
+             ? SysError()
              : last_error();
 }
 
-SysError copy_data(File& in, File& out, bool, bool* reading) {
-  *reading = false;
-  if (!rewind(in.handle)) {
-    *reading = true;
-    return last_error();
-  }
-  if (!rewind(out.handle))
+SysError copy_data(File& in, File& out, bool) {
+  HANDLE from = handle_of(in);
+  HANDLE to = handle_of(out);
+  if (!rewind(from))
+    return source_error();
+  if (!rewind(to))
     return last_error();
   std::vector<char> buffer(1 << 17);  // larger pieces are slower under Wine
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(in.handle, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-      *reading = true;
-      return last_error();
-    }
+    if (!ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+      return source_error();
     if (got == 0)
       break;
-    if (!write_all(out.handle, buffer.data(), got))
+    if (!write_all(to, buffer.data(), got))
       return last_error();
   }
-  return SetEndOfFile(out.handle) ? 0 : last_error();
+  return SetEndOfFile(to) ? SysError() : last_error();
 }
 
 SysError flush_file(File& file) {
-  return FlushFileBuffers(file.handle) ? 0 : last_error();
+  return FlushFileBuffers(handle_of(file)) ? SysError() : last_error();
 }
 
 SysError close_file(FilePtr file) {
-  HANDLE handle = file->handle;
-  file->handle = INVALID_HANDLE_VALUE;
-  return CloseHandle(handle) ? 0 : last_error();
+  HANDLE handle = handle_of(*file);
+  file->handle = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+  return CloseHandle(handle) ? SysError() : last_error();
 }
 
 SysError replace_file(const std::string& from, const std::string& to) {
@@ -241,29 +273,30 @@ SysError replace_file(const std::string& from, const std::string& to) {
       DWORD after = GetFileAttributesW(target.c_str());
       if (after != INVALID_FILE_ATTRIBUTES && (after & kCarried) != (before & kCarried))
         SetFileAttributesW(target.c_str(), (after & ~kCarried) | (before & kCarried));
-      return 0;
+      return {};
     }
     DWORD err = GetLastError();
     // The target was not touched: the copy may go another way.
-    return err == ERROR_UNABLE_TO_MOVE_REPLACEMENT ? ERROR_ACCESS_DENIED : err;
+    return err == ERROR_UNABLE_TO_MOVE_REPLACEMENT ? SysError(ERROR_ACCESS_DENIED)
+                                                   : SysError(static_cast<int>(err));
   }
   return MoveFileExW(source.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? 0
+             ? SysError()
              : last_error();
 }
 
 void remove_file(const std::string& path) { DeleteFileW(system_path(path).c_str()); }
 
 // MOVEFILE_WRITE_THROUGH returns only once the move is on disk.
-SysError sync_directory(const std::string&) { return 0; }
+SysError sync_folder(const std::string&) { return {}; }
 
 SysError open_in_place(const std::string& path, FilePtr* file) {
   HANDLE handle = open_wide(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
   if (handle == INVALID_HANDLE_VALUE)
     return last_error();
   *file = adopt(handle);
-  return 0;
+  return {};
 }
 
 // --- Console events --------------------------------------------------

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -113,9 +114,8 @@ int run_pickcopy(const std::vector<std::string>& args) {
     report_failure("standard output", std::strerror(errno));
     return 1;
   }
-  CopyFailure failure;
-  if (!copy_file(names[index], target, &failure)) {
-    report_failure(failure.file, failure.reason);
+  if (std::optional<CopyFailure> failure = copy_file(names[index], target)) {
+    report_failure(failure->file, failure->reason);
     return 1;
   }
   return 0;

@@ -1,0 +1,477 @@
+// The copy's decisions, tested against a scripted stand-in for the file
+// operations of file_ops.h, linked into the unit tests in place of the real
+// ones: files kept in memory, in which any operation can be made to fail
+// with any code. So every decision and message of copy_file.cpp is tested
+// in every build, Windows included, beside the real systems' own tests.
+#include "copy/copy_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "copy/file_ops.h"
+#include "path/path.h"
+
+namespace {
+
+// The stand-in system's own codes.
+enum Code : int { kDenied = 1, kBusy, kCrossDevice, kIo, kNoSpace, kExists, kMissing, kIsFolder };
+
+struct Node {
+  std::string data;
+  unsigned mode = 0644;
+  bool folder = false;
+  bool regular = true;
+  bool writable = true;
+  std::string link;  // a symbolic link to this path
+};
+
+struct Open {
+  std::string path;  // empty while unnamed
+  std::string data;  // an unnamed file's content
+  unsigned mode = 0;
+};
+
+struct Failure {
+  int nth;  // the nth call fails; 0: every call
+  int code;
+  bool in_source = false;
+};
+
+// The files and what is to fail; one for each test case.
+struct World {
+  std::map<std::string, Node> files;
+  std::map<std::string, Failure> failures;
+  std::map<std::string, int> calls;
+  std::vector<std::string> log;
+  std::map<std::intptr_t, Open> open;
+  std::intptr_t next_handle = 10;
+  bool unnamed_files = true;
+  const char* registered = nullptr;  // the name the signals would remove
+  int holds = 0;                     // signals held, less released
+
+  SysError call(const std::string& operation) {
+    log.push_back(operation);
+    int count = ++calls[operation];
+    auto f = failures.find(operation);
+    if (f == failures.end() || (f->second.nth != 0 && f->second.nth != count))
+      return {};
+    SysError err(f->second.code);
+    err.in_source = f->second.in_source;
+    return err;
+  }
+
+  bool has_folder_of(const std::string& path) {
+    std::string_view folder = directory_part(path, path_separators());
+    if (folder.empty())
+      return true;
+    folder.remove_suffix(1);
+    auto node = files.find(std::string(folder));
+    return node != files.end() && node->second.folder;
+  }
+
+  FilePtr adopt(Open file) {
+    std::intptr_t handle = next_handle++;
+    open[handle] = std::move(file);
+    return FilePtr(new File{handle});
+  }
+
+  Open& of(File& file) { return open.at(file.handle); }
+
+  // The content an open file holds.
+  std::string& data(File& file) {
+    Open& o = of(file);
+    return o.path.empty() ? o.data : files[o.path].data;
+  }
+
+  bool used(const std::string& operation) const { return calls.count(operation) != 0; }
+};
+
+World* g_world = nullptr;
+
+World& world() { return *g_world; }
+
+}  // namespace
+
+// --- The stand-in operations -----------------------------------------
+
+std::string describe_error(SysError err) {
+  static const std::map<int, std::string> words = {
+      {kNotRegularFile, "Not a regular file"}, {kNoFacility, "no such facility"},
+      {kDenied, "denied"},   {kBusy, "busy"},         {kCrossDevice, "cross-device"},
+      {kIo, "i/o error"},    {kNoSpace, "no space"},   {kExists, "exists"},
+      {kMissing, "missing"}, {kIsFolder, "a folder"}};
+  auto word = words.find(err.code);
+  return word != words.end() ? word->second : "error " + std::to_string(err.code);
+}
+
+bool refuses_replace(SysError err) {
+  return err.code == kDenied || err.code == kBusy || err.code == kCrossDevice;
+}
+
+bool unsupported(SysError err) { return err.code == kNoFacility; }
+
+bool name_taken(SysError err) { return err.code == kExists; }
+
+void FileCloser::operator()(File* file) const {
+  if (g_world != nullptr)
+    g_world->open.erase(file->handle);
+  delete file;
+}
+
+SysError open_source(const std::string& path, FilePtr* file, unsigned* mode) {
+  if (SysError err = world().call("open_source"))
+    return err;
+  auto node = world().files.find(path);
+  if (node == world().files.end())
+    return kMissing;
+  if (node->second.folder)
+    return kIsFolder;
+  if (!node->second.regular)
+    return kNotRegularFile;
+  *mode = node->second.mode;
+  *file = world().adopt(Open{path, {}, 0});
+  return {};
+}
+
+SysError follow_links(const std::string& path, std::string* real) {
+  auto node = world().files.find(path);
+  *real = node != world().files.end() && !node->second.link.empty() ? node->second.link : path;
+  return world().call("follow_links");
+}
+
+SysError path_status(const std::string& path, PathStatus* status) {
+  *status = PathStatus();
+  auto node = world().files.find(path);
+  if (node != world().files.end()) {
+    status->exists = true;
+    status->folder = node->second.folder;
+    status->regular = !node->second.folder && node->second.regular;
+  }
+  return world().call("path_status");
+}
+
+bool same_file(File& file, const std::string& path) { return world().of(file).path == path; }
+
+SysError check_writable(const std::string& path) {
+  if (SysError err = world().call("check_writable"))
+    return err;
+  return world().files.at(path).writable ? SysError() : SysError(kDenied);
+}
+
+SysError open_unnamed(const std::string& folder, unsigned mode, FilePtr* file) {
+  if (SysError err = world().call("open_unnamed"))
+    return err;
+  if (!world().unnamed_files)
+    return kNoFacility;
+  if (!world().has_folder_of(folder + "x"))
+    return kMissing;
+  *file = world().adopt(Open{{}, {}, mode});
+  return {};
+}
+
+SysError link_unnamed(File& file, const std::string& path) {
+  if (SysError err = world().call("link_unnamed"))
+    return err;
+  if (world().files.count(path) != 0)
+    return kExists;
+  Open& o = world().of(file);
+  Node node;
+  node.data = o.data;
+  node.mode = o.mode;
+  world().files[path] = node;
+  o.path = path;
+  return {};
+}
+
+SysError create_new(const std::string& path, unsigned mode, FilePtr* file) {
+  if (SysError err = world().call("create_new"))
+    return err;
+  if (world().files.count(path) != 0)
+    return kExists;
+  if (!world().has_folder_of(path))
+    return kMissing;
+  Node node;
+  node.mode = mode;
+  world().files[path] = node;
+  *file = world().adopt(Open{path, {}, mode});
+  return {};
+}
+
+SysError carry_identity(const std::string& target, File& out) {
+  if (SysError err = world().call("carry_identity"))
+    return err;
+  Open& o = world().of(out);
+  o.mode = world().files.at(target).mode;
+  if (!o.path.empty())
+    world().files[o.path].mode = o.mode;
+  return {};
+}
+
+SysError copy_data(File& in, File& out, bool) {
+  if (SysError err = world().call("copy_data"))
+    return err;
+  world().data(out) = world().files.at(world().of(in).path).data;
+  return {};
+}
+
+SysError flush_file(File&) { return world().call("flush_file"); }
+
+SysError close_file(FilePtr) { return world().call("close_file"); }
+
+SysError replace_file(const std::string& from, const std::string& to) {
+  if (SysError err = world().call("replace_file"))
+    return err;
+  world().files[to] = world().files.at(from);
+  world().files.erase(from);
+  return {};
+}
+
+void remove_file(const std::string& path) {
+  world().log.push_back("remove_file");
+  world().files.erase(path);
+}
+
+SysError sync_folder(const std::string&) { return world().call("sync_folder"); }
+
+SysError open_in_place(const std::string& path, FilePtr* file) {
+  if (SysError err = world().call("open_in_place"))
+    return err;
+  *file = world().adopt(Open{path, {}, 0});
+  return {};
+}
+
+struct ExitCleanup::Saved {};
+ExitCleanup::ExitCleanup() = default;
+ExitCleanup::~ExitCleanup() { world().registered = nullptr; }
+void ExitCleanup::remove_on_exit(const char* path) {
+  EXPECT_GT(world().holds, 0) << "a name registered with the signals free";
+  world().registered = path;
+}
+void ExitCleanup::hold() { ++world().holds; }
+void ExitCleanup::release() { --world().holds; }
+
+// --- The decision table ----------------------------------------------
+
+namespace {
+
+struct Case {
+  const char* what;
+  std::string target;
+  std::function<void(World&)> set_up;
+  std::string failed;  // the file the failure names; empty for success
+  std::string reason;  // what the message says after the file
+  std::string content;  // of the target afterwards
+  bool in_place;        // written in place, not replaced
+};
+
+// The source "s" holds "new" with bits 0755; the target "t" holds "old"
+// with bits 0640, in a world with the folders "d" and "out".
+Node file(const std::string& data, unsigned mode) {
+  Node node;
+  node.data = data;
+  node.mode = mode;
+  return node;
+}
+
+World make_world() {
+  World w;
+  w.files["s"] = file("new", 0755);
+  w.files["t"] = file("old", 0640);
+  w.files["d"].folder = true;
+  w.files["out"].folder = true;
+  return w;
+}
+
+void fail(World& w, const std::string& operation, int code, int nth = 0, bool in_source = false) {
+  w.failures[operation] = Failure{nth, code, in_source};
+}
+
+std::string in_folder(const std::string& folder, const std::string& name) {
+  return folder + path_separators().front() + name;
+}
+
+const std::string kFlushFailed =
+    "the new content is in place, but its folder could not be flushed to disk: i/o error";
+
+TEST(CopyFile, Decisions) {
+  const Case cases[] = {
+      {"an existing target is replaced", "t", nullptr, "", "", "new", false},
+      {"a new target", "d/t", nullptr, "", "", "new", false},
+      {"the rename is refused across devices: in place", "t",
+       [](World& w) { fail(w, "replace_file", kCrossDevice); }, "", "", "new", true},
+      {"the target is a mount point: in place", "t",
+       [](World& w) { fail(w, "replace_file", kBusy); }, "", "", "new", true},
+      {"the identity cannot be carried: in place", "t",
+       [](World& w) { fail(w, "carry_identity", kIo); }, "", "", "new", true},
+      {"the folder refuses the temporary file: in place", "t",
+       [](World& w) { fail(w, "open_unnamed", kDenied); }, "", "", "new", true},
+      {"the folder refuses the name: in place", "t",
+       [](World& w) { fail(w, "link_unnamed", kDenied); }, "", "", "new", true},
+      {"the folder refuses a new target's file: the folder is named", "d/t",
+       [](World& w) { fail(w, "open_unnamed", kDenied); }, "d/", "denied", "", false},
+      {"a folder that is not there is named", "missing/t", nullptr, "missing/", "missing", "",
+       false},
+      {"the folder of the current one is named '.'", "t",
+       [](World& w) { fail(w, "open_unnamed", kIo); }, ".", "i/o error", "old", false},
+      {"the temporary file cannot be named", "t",
+       [](World& w) { fail(w, "link_unnamed", kNoSpace); }, ".", "no space", "old", false},
+      {"a failure after the rename", "t", [](World& w) { fail(w, "sync_folder", kIo); }, "t",
+       kFlushFailed, "new", false},
+      {"the target is the source: nothing is done", "s", nullptr, "", "", "new", false},
+      {"a read-only target is refused", "t", [](World& w) { w.files["t"].writable = false; }, "t",
+       "denied", "old", false},
+      {"a failure in reading names the source", "t",
+       [](World& w) { fail(w, "copy_data", kIo, 0, true); }, "s", "i/o error", "old", false},
+      {"a failure in writing names the target", "t",
+       [](World& w) { fail(w, "copy_data", kNoSpace); }, "t", "no space", "old", false},
+      {"in place, a failure in reading names the source", "t",
+       [](World& w) {
+         fail(w, "replace_file", kCrossDevice);
+         fail(w, "copy_data", kIo, 2, true);
+       },
+       "s", "i/o error", "old", true},
+      {"in place, and the target will not open", "t",
+       [](World& w) {
+         fail(w, "replace_file", kCrossDevice);
+         fail(w, "open_in_place", kDenied);
+       },
+       "t", "denied", "old", true},
+      {"a flush that fails", "t", [](World& w) { fail(w, "flush_file", kIo); }, "t", "i/o error",
+       "old", false},
+      {"a close that fails", "t", [](World& w) { fail(w, "close_file", kIo, 1); }, "t",
+       "i/o error", "old", false},
+      {"a rename that fails otherwise", "t", [](World& w) { fail(w, "replace_file", kIo); }, "t",
+       "i/o error", "old", false},
+      {"a new target is never written in place", "d/t",
+       [](World& w) { fail(w, "replace_file", kCrossDevice); }, "d/t", "cross-device", "", false},
+      {"no unnamed files: a named one", "t", [](World& w) { w.unnamed_files = false; }, "", "",
+       "new", false},
+      {"a name already taken: the next one", "t",
+       [](World& w) {
+         w.unnamed_files = false;
+         fail(w, "create_new", kExists, 1);
+       },
+       "", "", "new", false},
+      {"a named file refused by the folder: in place", "t",
+       [](World& w) {
+         w.unnamed_files = false;
+         fail(w, "create_new", kDenied);
+       },
+       "", "", "new", true},
+      {"a named file, and a flush that fails", "t",
+       [](World& w) {
+         w.unnamed_files = false;
+         fail(w, "flush_file", kIo);
+       },
+       "t", "i/o error", "old", false},
+      {"a target that is not a regular file", "t", [](World& w) { w.files["t"].regular = false; },
+       "t", "Not a regular file", "old", false},
+      {"a source that is not a regular file", "t", [](World& w) { w.files["s"].regular = false; },
+       "s", "Not a regular file", "old", false},
+      {"a source that is a folder", "t", [](World& w) { w.files["s"].folder = true; },
+       "s", "a folder", "old", false},
+  };
+  for (const Case& c : cases) {
+    World w = make_world();
+    if (c.set_up)
+      c.set_up(w);
+    std::set<std::string> before;
+    for (const auto& file : w.files)
+      before.insert(file.first);
+    g_world = &w;
+    std::optional<CopyFailure> failure = copy_file("s", c.target);
+    g_world = nullptr;
+
+    SCOPED_TRACE(c.what);
+    if (c.failed.empty()) {
+      EXPECT_FALSE(failure) << failure->file << ": " << failure->reason;
+    } else {
+      EXPECT_TRUE(failure);
+      if (failure) {
+        EXPECT_EQ(failure->file, c.failed);
+        EXPECT_EQ(failure->reason, c.reason);
+      }
+    }
+    auto target = w.files.find(c.target);
+    EXPECT_EQ(target != w.files.end() ? target->second.data : "", c.content);
+    EXPECT_EQ(w.used("open_in_place"), c.in_place);
+    // No temporary file is left, whatever happened.
+    std::set<std::string> after;
+    for (const auto& file : w.files)
+      after.insert(file.first);
+    after.erase(c.target);
+    before.erase(c.target);
+    EXPECT_EQ(after, before);
+    EXPECT_TRUE(w.open.empty()) << "a file left open";
+    EXPECT_EQ(w.holds, 0);
+  }
+}
+
+TEST(CopyFile, IdentityOfTheNewFile) {
+  World w = make_world();
+  g_world = &w;
+  EXPECT_FALSE(copy_file("s", "t"));
+  EXPECT_FALSE(copy_file("s", "d/new"));
+  w.unnamed_files = false;
+  EXPECT_FALSE(copy_file("s", "d/named"));
+  g_world = nullptr;
+  EXPECT_EQ(w.files["t"].mode, 0640u) << "an existing target keeps its bits";
+  EXPECT_EQ(w.files["d/new"].mode, 0755u) << "a new target gets the source's";
+  EXPECT_EQ(w.files["d/named"].mode, 0755u);
+}
+
+TEST(CopyFile, FolderTargetAndLinks) {
+  World w = make_world();
+  w.files["link"].link = "t";
+  g_world = &w;
+  EXPECT_FALSE(copy_file("s", "out"));
+  EXPECT_FALSE(copy_file("s", "link"));
+  w.files[in_folder("out", "s")].writable = false;
+  std::optional<CopyFailure> refused = copy_file("s", "out");
+  g_world = nullptr;
+  EXPECT_EQ(w.files[in_folder("out", "s")].data, "new") << "the file under its own name";
+  EXPECT_EQ(w.files["t"].data, "new") << "the file a link leads to";
+  EXPECT_EQ(w.files["link"].link, "t") << "the link stays a link";
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->file, in_folder("out", "s"));
+}
+
+TEST(CopyFile, TemporaryNameLivesOnlyWithTheSignalsHeld) {
+  // A named temporary file is registered for removal by the signals from
+  // the moment it exists until it has been renamed, and never without the
+  // signals held while the two change together.
+  World w = make_world();
+  w.unnamed_files = false;
+  g_world = &w;
+  EXPECT_FALSE(copy_file("s", "t"));
+  EXPECT_EQ(w.registered, nullptr);
+  w.failures["flush_file"] = Failure{0, kIo};
+  EXPECT_TRUE(copy_file("s", "t"));
+  g_world = nullptr;
+  EXPECT_EQ(w.registered, nullptr);
+  EXPECT_EQ(w.holds, 0);
+  EXPECT_NE(std::find(w.log.begin(), w.log.end(), "remove_file"), w.log.end());
+}
+
+TEST(TemporaryName, BesideTheTargetAndFreshEachTime) {
+  std::set<std::string> seen;
+  for (const std::string folder : {"", "dir/", "c:\\x\\"}) {
+    for (int i = 0; i < 1000; ++i) {
+      std::string name = temporary_name(folder);
+      ASSERT_EQ(name.compare(0, folder.size(), folder), 0) << name;
+      std::string rest = name.substr(folder.size());
+      ASSERT_EQ(rest.size(), 26u) << name;
+      EXPECT_EQ(rest.compare(0, 10, ".pickcopy-"), 0) << name;
+      EXPECT_EQ(rest.find_first_not_of("0123456789abcdef", 10), std::string::npos) << name;
+      EXPECT_TRUE(seen.insert(rest).second) << "repeated " << name;
+    }
+  }
+}
+
+}  // namespace
