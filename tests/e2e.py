@@ -323,12 +323,15 @@ class Copy(unittest.TestCase):
         folder.write("target.txt", "keep me\n")
         before = folder.listing()
 
-        def limit():
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-            resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
-        r = self.choose(folder, "target.txt", "big.bin", preexec_fn=limit)
-        self.assert_failed(r, folder, before, "target.txt")
-        self.assertIn("File too large", r.err)
+        # SIGXFSZ ignored, and at its default, which would kill the copy
+        # with its temporary file left behind.
+        for disposition in (signal.SIG_IGN, signal.SIG_DFL):
+            def limit():
+                signal.signal(signal.SIGXFSZ, disposition)
+                resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+            r = self.choose(folder, "target.txt", "big.bin", preexec_fn=limit)
+            self.assert_failed(r, folder, before, "target.txt")
+            self.assertIn("File too large", r.err)
 
     @posix_only
     def test_unreadable_and_special_candidates(self):

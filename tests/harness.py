@@ -161,12 +161,14 @@ class Result:
 
 
 def start(folder, args, env=None, wrap=None, **kwargs):
-    """Starts pickcopy in `folder` with pipes on all three streams; `wrap`
-    may put the command inside another (another user, a mount namespace)."""
+    """Starts pickcopy in `folder` (a Folder or a path) with pipes on all
+    three streams; `wrap` may put the command inside another (another user,
+    a mount namespace)."""
     cmd, env = command(args, env)
     if wrap:
         cmd = wrap(cmd)
-    return subprocess.Popen(cmd, cwd=folder.path, env=env, stdin=subprocess.PIPE,
+    cwd = folder if isinstance(folder, str) else folder.path
+    return subprocess.Popen(cmd, cwd=cwd, env=env, stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
 
 

@@ -144,10 +144,9 @@ struct Stop {
   SysError err;
 };
 
-Stop replace_atomically(File& in, unsigned source_mode, const Target& t) {
+Stop replace_atomically(File& in, unsigned source_mode, const Target& t, ExitCleanup* cleanup) {
   const std::string folder(directory_part(t.real, path_separators()));
-  ExitCleanup cleanup;
-  Replacement r(&cleanup, folder);
+  Replacement r(cleanup, folder);
   // A new target gets the source's bits, less what the system takes away
   // from a new file (the umask, a default ACL); an existing one gets its
   // own identity below.
@@ -187,10 +186,7 @@ bool in_place_instead(const Stop& stop) {
   }
 }
 
-SysError write_in_place(File& in, const Target& t) {
-  FilePtr out;
-  if (SysError err = open_in_place(t.real, &out))
-    return err;
+SysError write_over(File& in, FilePtr out) {
   if (SysError err = copy_data(in, *out, true))
     return err;
   if (SysError err = flush_file(*out))
@@ -200,6 +196,12 @@ SysError write_in_place(File& in, const Target& t) {
 
 CopyFailure failure(const std::string& file, SysError err) {
   return CopyFailure{file, describe_error(err)};
+}
+
+// A failure that left the target as it was, for want of room: the
+// system's words, then why the room was needed.
+CopyFailure no_room(const std::string& file, SysError err, const char* why) {
+  return CopyFailure{file, describe_error(err) + "; the target is unchanged: " + why};
 }
 
 // The file a failure of the atomic replace concerns: the source where
@@ -241,16 +243,34 @@ std::optional<CopyFailure> copy_file(const std::string& source, const std::strin
       return failure(t.shown, err);
   }
 
-  Stop stop = replace_atomically(*in, source_mode, t);
+  ExitCleanup cleanup;
+  Stop stop = replace_atomically(*in, source_mode, t, &cleanup);
   if (stop.step == Step::kDone)
     return std::nullopt;
   if (stop.step == Step::kSyncFolder)
     return CopyFailure{t.shown,
                        "the new content is in place, but its folder could not be flushed to "
                        "disk: " + describe_error(stop.err)};
-  if (!t.status.exists || !in_place_instead(stop))
+  if (!t.status.exists || !in_place_instead(stop)) {
+    // Before the rename the target has not been touched: the temporary
+    // file alone ran out of room, beside the old content.
+    if (out_of_room(stop.err) && !stop.err.in_source)
+      return no_room(concerned(stop, source, t), stop.err,
+                     "replacing it needs room for the new content beside the old");
     return failure(concerned(stop, source, t), stop.err);
-  if (SysError err = write_in_place(*in, t))
+  }
+
+  // In place: the target is torn if the writing stops half-way, so it is
+  // begun only where it can be finished.
+  FilePtr out;
+  if (SysError err = open_in_place(t.real, &out))
+    return failure(t.shown, err);
+  if (SysError err = check_room(*in, *out)) {
+    if (err.in_source)
+      return failure(source, err);
+    return no_room(t.shown, err, "the new content would not fit in writing over it");
+  }
+  if (SysError err = write_over(*in, std::move(out)))
     return failure(err.in_source ? source : t.shown, err);
   return std::nullopt;
 }

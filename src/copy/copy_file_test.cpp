@@ -20,7 +20,9 @@
 namespace {
 
 // The stand-in system's own codes.
-enum Code : int { kDenied = 1, kBusy, kCrossDevice, kIo, kNoSpace, kExists, kMissing, kIsFolder };
+enum Code : int {
+  kDenied = 1, kBusy, kCrossDevice, kIo, kNoSpace, kExists, kMissing, kIsFolder, kTooLarge
+};
 
 struct Node {
   std::string data;
@@ -105,7 +107,7 @@ std::string describe_error(SysError err) {
       {kNotRegularFile, "Not a regular file"}, {kNoFacility, "no such facility"},
       {kDenied, "denied"},   {kBusy, "busy"},         {kCrossDevice, "cross-device"},
       {kIo, "i/o error"},    {kNoSpace, "no space"},   {kExists, "exists"},
-      {kMissing, "missing"}, {kIsFolder, "a folder"}};
+      {kMissing, "missing"}, {kIsFolder, "a folder"}, {kTooLarge, "too large"}};
   auto word = words.find(err.code);
   return word != words.end() ? word->second : "error " + std::to_string(err.code);
 }
@@ -117,6 +119,10 @@ bool refuses_replace(SysError err) {
 bool unsupported(SysError err) { return err.code == kNoFacility; }
 
 bool name_taken(SysError err) { return err.code == kExists; }
+
+bool out_of_room(SysError err) { return err.code == kNoSpace; }
+
+SysError check_room(File&, File&) { return world().call("check_room"); }
 
 void FileCloser::operator()(File* file) const {
   if (g_world != nullptr)
@@ -296,6 +302,8 @@ std::string in_folder(const std::string& folder, const std::string& name) {
   return folder + path_separators().front() + name;
 }
 
+const std::string kBeside = "replacing it needs room for the new content beside the old";
+const std::string kNoRoomBeside = "no space; the target is unchanged: " + kBeside;
 const std::string kFlushFailed =
     "the new content is in place, but its folder could not be flushed to disk: i/o error";
 
@@ -320,7 +328,7 @@ TEST(CopyFile, Decisions) {
       {"the folder of the current one is named '.'", "t",
        [](World& w) { fail(w, "open_unnamed", kIo); }, ".", "i/o error", "old", false},
       {"the temporary file cannot be named", "t",
-       [](World& w) { fail(w, "link_unnamed", kNoSpace); }, ".", "no space", "old", false},
+       [](World& w) { fail(w, "link_unnamed", kIo); }, ".", "i/o error", "old", false},
       {"a failure after the rename", "t", [](World& w) { fail(w, "sync_folder", kIo); }, "t",
        kFlushFailed, "new", false},
       {"the target is the source: nothing is done", "s", nullptr, "", "", "new", false},
@@ -329,7 +337,31 @@ TEST(CopyFile, Decisions) {
       {"a failure in reading names the source", "t",
        [](World& w) { fail(w, "copy_data", kIo, 0, true); }, "s", "i/o error", "old", false},
       {"a failure in writing names the target", "t",
-       [](World& w) { fail(w, "copy_data", kNoSpace); }, "t", "no space", "old", false},
+       [](World& w) { fail(w, "copy_data", kIo); }, "t", "i/o error", "old", false},
+      {"no room for the temporary file: the target is unchanged", "t",
+       [](World& w) { fail(w, "copy_data", kNoSpace); }, "t", kNoRoomBeside, "old", false},
+      {"no room to name it", "t", [](World& w) { fail(w, "link_unnamed", kNoSpace); }, ".",
+       "no space; the target is unchanged: " + kBeside, "old", false},
+      {"in place, no room to write over the target: it is not begun", "t",
+       [](World& w) {
+         fail(w, "replace_file", kCrossDevice);
+         fail(w, "check_room", kNoSpace);
+       },
+       "t", "no space; the target is unchanged: the new content would not fit in writing over it",
+       "old", true},
+      {"in place, over the file-size limit: it is not begun", "t",
+       [](World& w) {
+         fail(w, "replace_file", kCrossDevice);
+         fail(w, "check_room", kTooLarge);
+       },
+       "t", "too large; the target is unchanged: the new content would not fit in writing over it",
+       "old", true},
+      {"in place, the disk runs out after all: no claim", "t",
+       [](World& w) {
+         fail(w, "replace_file", kCrossDevice);
+         fail(w, "copy_data", kNoSpace, 2);
+       },
+       "t", "no space", "old", true},
       {"in place, a failure in reading names the source", "t",
        [](World& w) {
          fail(w, "replace_file", kCrossDevice);

@@ -6,11 +6,14 @@
 // its own section, its contract first, the real call and its stand-in side
 // by side under one #if that CMake's feature test sets.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <vector>
 
 #include "copy/file_ops.h"
@@ -244,5 +247,38 @@ SysError copy_data(File& in, File& out, bool over_old) {
   // and some report no size at all.
   if (SysError err = c.by_buffer(&offset, -1))
     return err;
+  // The length is set only where it is not right already: some file systems
+  // refuse any truncation that does not shrink (FAT through FUSE). A file
+  // that ends in a hole is shorter than its length until then.
+  struct stat now;
+  if (fstat(c.out, &now) != 0)
+    return last_error();
+  if (now.st_size == offset)
+    return {};
   return ftruncate(c.out, offset) == 0 ? SysError() : last_error();
+}
+
+SysError check_room(File& in, File& out) {
+  int from = static_cast<int>(in.handle);
+  int to = static_cast<int>(out.handle);
+  struct stat source, target;
+  struct statvfs fs;
+  struct rlimit limit;
+  if (fstat(from, &source) != 0) {
+    SysError err = source_error();
+    return err;
+  }
+  if (fstat(to, &target) != 0 || fstatvfs(to, &fs) != 0)
+    return last_error();
+  // What the data take, holes left out, beyond what the target has already.
+  auto blocks = [](const struct stat& st) { return static_cast<std::uint64_t>(st.st_blocks) * 512; };
+  std::uint64_t need = blocks(source) > blocks(target) ? blocks(source) - blocks(target) : 0;
+  std::uint64_t free = static_cast<std::uint64_t>(geteuid() == 0 ? fs.f_bfree : fs.f_bavail) *
+                       fs.f_frsize;
+  if (need > free)
+    return ENOSPC;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      static_cast<std::uint64_t>(source.st_size) > limit.rlim_cur)
+    return EFBIG;
+  return {};
 }

@@ -52,6 +52,9 @@ bool unsupported(SysError err);
 // A file of the name already exists: another name is tried.
 bool name_taken(SysError err);
 
+// The disk or the user's quota is full.
+bool out_of_room(SysError err);
+
 // --- Files -----------------------------------------------------------
 
 // An open file: a descriptor on POSIX, a HANDLE on Windows.
@@ -112,6 +115,11 @@ SysError carry_identity(const std::string& target, File& out);
 // reading `in` is marked in_source.
 SysError copy_data(File& in, File& out, bool over_old);
 
+// No error where the data of `in` can be written over those of `out`
+// without the disk, the user's quota or the file-size limit running out on
+// the way, as far as can be told beforehand.
+SysError check_room(File& in, File& out);
+
 // Flushes the file's data and metadata to the disk.
 SysError flush_file(File& file);
 
@@ -133,7 +141,8 @@ SysError open_in_place(const std::string& path, FilePtr* file);
 
 // While alive, the signals or console events that end the program first
 // remove the file registered with `remove_on_exit` (none while it is null).
-// Signals or events already ignored stay ignored.
+// Signals or events already ignored stay ignored. A file-size limit makes
+// a write fail (EFBIG) rather than end the program.
 class ExitCleanup {
  public:
   ExitCleanup();

@@ -2,7 +2,8 @@
 // data_posix.cpp). Each facility that one system has and another lacks
 // stands in its own section below, its contract first, the real call and
 // its stand-in side by side under one #if that CMake's feature test sets:
-// unnamed files, the full flush, extended attributes.
+// unnamed files, the full flush, extended attributes, and whose word on
+// attributes counts.
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
@@ -10,7 +11,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <string_view>
 #include <vector>
 
@@ -19,6 +22,13 @@
 
 #if PICKCOPY_HAVE_LINUX_XATTR || PICKCOPY_HAVE_DARWIN_XATTR
 #include <sys/xattr.h>
+#endif
+#if PICKCOPY_HAVE_STATFS_MAGIC
+#include <sys/sysmacros.h>
+#include <sys/vfs.h>
+#elif PICKCOPY_HAVE_STATFS_TYPENAME
+#include <sys/param.h>
+#include <sys/mount.h>
 #endif
 
 namespace {
@@ -104,6 +114,8 @@ bool unsupported(SysError err) {
 }
 
 bool name_taken(SysError err) { return err.code == EEXIST; }
+
+bool out_of_room(SysError err) { return err.code == ENOSPC || err.code == EDQUOT; }
 
 // --- The source and the target ---------------------------------------
 
@@ -323,6 +335,9 @@ SysError get_attribute(const std::string& path, const char* name, std::string* v
   return read_sized([&](char* b, size_t n) { return getxattr(path.c_str(), name, b, n); },
                     value);
 }
+SysError get_attribute(int fd, const char* name, std::string* value) {
+  return read_sized([&](char* b, size_t n) { return fgetxattr(fd, name, b, n); }, value);
+}
 SysError set_attribute(int fd, const char* name, const std::string& value) {
   return result(fsetxattr(fd, name, value.data(), value.size(), 0));
 }
@@ -340,6 +355,9 @@ SysError get_attribute(const std::string& path, const char* name, std::string* v
   return read_sized(
       [&](char* b, size_t n) { return getxattr(path.c_str(), name, b, n, 0, 0); }, value);
 }
+SysError get_attribute(int fd, const char* name, std::string* value) {
+  return read_sized([&](char* b, size_t n) { return fgetxattr(fd, name, b, n, 0, 0); }, value);
+}
 SysError set_attribute(int fd, const char* name, const std::string& value) {
   return result(fsetxattr(fd, name, value.data(), value.size(), 0, 0));
 }
@@ -352,23 +370,104 @@ SysError list_attributes(int, std::string*) { return kAttributesUnknown; }
 SysError get_attribute(const std::string&, const char*, std::string*) {
   return kAttributesUnknown;
 }
+SysError get_attribute(int, const char*, std::string*) { return kAttributesUnknown; }
 SysError set_attribute(int, const char*, const std::string&) { return kAttributesUnknown; }
 SysError remove_attribute(int, const char*) { return kAttributesUnknown; }
 
 #endif
 
-// The attributes of `path` or `fd`; none where the file system keeps none.
-template <typename Where>
-SysError attributes_of(Where where, std::string* names) {
-  SysError err = list_attributes(where, names);
-  if (holds_no_attributes(err)) {
-    names->clear();
-    return {};
+// --- Facility: whose word on attributes counts ------------------------
+// A file system that says it keeps no extended attributes (ENOTSUP) can be
+// believed where it keeps its files itself: on a disk, in memory. The
+// client of a network file system says the same when it cannot reach what
+// the server keeps, and the server's file may well have attributes and an
+// ACL (sshfs over SFTP; NFS and SMB where the server does not offer them).
+// So do FUSE file systems, which may be networks, but for those on a block
+// device (fuseblk). Linux: statfs(2)'s f_type, and for FUSE its type in
+// /proc/self/mountinfo; BSD and macOS: statfs(2)'s f_fstypename.
+// Elsewhere no file system's word counts.
+
+#if PICKCOPY_HAVE_STATFS_MAGIC
+
+bool network_file_system(unsigned long type) {
+  switch (type) {
+    case 0x6969:      // NFS
+    case 0x517B:      // SMB
+    case 0xFF534D42:  // CIFS
+    case 0xFE534D42:  // SMB2
+    case 0x01021997:  // 9P
+    case 0x00C36400:  // Ceph
+    case 0x5346414F:  // AFS
+    case 0x6B414653:  // kAFS
+    case 0x73757245:  // Coda
+    case 0x0BD00BD0:  // Lustre
+    case 0x47504653:  // GPFS
+      return true;
+    default:
+      return false;
   }
-  return err;
 }
 
+// The type the mount table gives the mount of device `device` ("fuseblk",
+// "fuse.sshfs"); empty where it cannot be read.
+std::string mount_type(dev_t device) {
+  std::FILE* table = std::fopen("/proc/self/mountinfo", "re");
+  if (table == nullptr)
+    return {};
+  std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  std::string type;
+  char line[4096];
+  // Each line: id, parent, major:minor, root, mount point, options,
+  // optional fields, "-", type, source, options.
+  while (type.empty() && std::fgets(line, sizeof line, table) != nullptr) {
+    char id[32], parent[32], numbers[32];
+    if (std::sscanf(line, "%31s %31s %31s", id, parent, numbers) != 3 || wanted != numbers)
+      continue;
+    const char* dash = std::strstr(line, " - ");
+    char found[256];
+    if (dash != nullptr && std::sscanf(dash + 3, "%255s", found) == 1)
+      type = found;
+  }
+  std::fclose(table);
+  return type;
+}
+
+bool believed_on_attributes(const std::string& path) {
+  struct statfs fs;
+  struct stat st;
+  if (statfs(path.c_str(), &fs) != 0)
+    return false;
+  auto type = static_cast<unsigned long>(fs.f_type) & 0xFFFFFFFFu;
+  if (network_file_system(type))
+    return false;
+  if (type != 0x65735546)  // FUSE
+    return true;
+  return stat(path.c_str(), &st) == 0 && mount_type(st.st_dev) == "fuseblk";
+}
+
+#elif PICKCOPY_HAVE_STATFS_TYPENAME
+
+bool believed_on_attributes(const std::string& path) {
+  struct statfs fs;
+  if (statfs(path.c_str(), &fs) != 0)
+    return false;
+  std::string_view type = fs.f_fstypename;
+  for (std::string_view network : {"nfs", "smbfs", "afpfs", "webdav", "cifs", "ftp"})
+    if (type == network)
+      return false;
+  return type.find("fuse") == std::string_view::npos;  // fusefs, macfuse, osxfuse
+}
+
+#else
+
+bool believed_on_attributes(const std::string&) { return false; }
+
+#endif
+
 // --- The identity ----------------------------------------------------
+
+// Extended attributes by name, with their values.
+using Attributes = std::map<std::string, std::string>;
 
 // File capabilities and integrity hashes belong to the old content: the
 // kernel drops them whenever the file is written, and carrying capabilities
@@ -377,65 +476,92 @@ bool bound_to_content(std::string_view name) {
   return name == "security.capability" || name == "security.ima" || name == "security.evm";
 }
 
-// Calls `each` for every name of a list of zero-ended names until one
-// gives an error.
-template <typename Each>
-SysError for_each_name(const std::string& names, Each each) {
-  for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1)
-    if (SysError err = each(names.c_str() + at))
+// The attributes of `where` (a path or a descriptor) that a copy carries:
+// all but those bound to the content. A file system that keeps none gives
+// none; where its word does not count, kAttributesUnknown.
+template <typename Where>
+SysError attributes_of(Where where, const std::string& path, Attributes* out) {
+  std::string names;
+  out->clear();
+  SysError err = list_attributes(where, &names);
+  if (holds_no_attributes(err))
+    return believed_on_attributes(path) ? SysError() : SysError(kAttributesUnknown);
+  if (err)
+    return err;
+  for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
+    const char* name = names.c_str() + at;
+    if (bound_to_content(name))
+      continue;
+    if ((err = get_attribute(where, name, &(*out)[name])))
       return err;
+  }
   return {};
 }
 
-bool listed(const std::string& names, std::string_view name) {
-  bool found = false;
-  for_each_name(names, [&](const char* each) {
-    found = found || name == each;
-    return SysError();
-  });
-  return found;
+// Makes the attributes of `fd` those `wanted`, changing only what differs:
+// what the new file got from its folder (an inherited ACL, say) and the
+// target does not have goes. The first error, having tried all.
+SysError carry_attributes(const Attributes& wanted, int fd, const std::string& path) {
+  Attributes present;
+  if (SysError err = attributes_of(fd, path, &present))
+    return err;
+  SysError first;
+  for (const auto& [name, value] : present)
+    if (wanted.count(name) == 0)
+      if (SysError err = remove_attribute(fd, name.c_str()); err && !first)
+        first = err;
+  for (const auto& [name, value] : wanted) {
+    auto have = present.find(name);
+    if (have == present.end() || have->second != value)
+      if (SysError err = set_attribute(fd, name.c_str(), value); err && !first)
+        first = err;
+  }
+  return first;
 }
 
-SysError carry_attributes(const std::string& target, int fd) {
-  std::string wanted, present, value;
-  if (SysError err = attributes_of(target, &wanted))
-    return err;
-  if (SysError err = attributes_of(fd, &present))
-    return err;
-  // What the new file got from its folder (an inherited ACL, say) and the
-  // target does not have must go.
-  SysError err = for_each_name(present, [&](const char* name) {
-    return listed(wanted, name) ? SysError() : remove_attribute(fd, name);
-  });
-  if (err)
-    return err;
-  return for_each_name(wanted, [&](const char* name) {
-    if (bound_to_content(name))
-      return SysError();
-    SysError got = get_attribute(target, name, &value);
-    return got ? got : set_attribute(fd, name, value);
-  });
+bool same_owner(const struct stat& a, const struct stat& b) {
+  return a.st_uid == b.st_uid && a.st_gid == b.st_gid;
+}
+
+bool same_bits(const struct stat& a, const struct stat& b) {
+  return (a.st_mode & 07777) == (b.st_mode & 07777);
 }
 
 }  // namespace
 
 // Owner and group first (a change of owner clears set-ID bits), then the
-// extended attributes and ACLs, then every permission bit, which is checked
-// afterwards, since the system may quietly drop set-ID bits it will not
-// grant.
+// extended attributes and ACLs, then the permission bits, each only where
+// the new file does not have it already (some file systems refuse any
+// change: exFAT, which gives every file the same owner and bits). The
+// identity counts as carried when the new file ends up with what the
+// target has, whatever a call said on the way; the bits are checked in any
+// case, since the system may quietly drop set-ID bits it will not grant.
 SysError carry_identity(const std::string& target, File& out) {
   int fd = fd_of(out);
   struct stat want, have;
+  Attributes wanted;
   if (stat(target.c_str(), &want) != 0 || fstat(fd, &have) != 0)
     return last_error();
-  if ((want.st_uid != have.st_uid || want.st_gid != have.st_gid) &&
-      fchown(fd, want.st_uid, want.st_gid) != 0)
-    return last_error();
-  if (SysError err = carry_attributes(target, fd))
+  if (SysError err = attributes_of(target, target, &wanted))
     return err;
-  if (fchmod(fd, want.st_mode & 07777) != 0 || fstat(fd, &have) != 0)
+  SysError first;
+  if (!same_owner(want, have) && fchown(fd, want.st_uid, want.st_gid) != 0)
+    first = last_error();
+  if (SysError err = carry_attributes(wanted, fd, target); err && !first)
+    first = err;
+  if (fstat(fd, &have) != 0)
     return last_error();
-  return (have.st_mode & 07777) == (want.st_mode & 07777) ? SysError() : SysError(EPERM);
+  if (!same_bits(want, have) && fchmod(fd, want.st_mode & 07777) != 0 && !first)
+    first = last_error();
+  if (fstat(fd, &have) != 0)
+    return last_error();
+  if (!same_owner(want, have) || !same_bits(want, have))
+    return first ? first : SysError(EPERM);
+  if (!first)
+    return {};
+  Attributes got;
+  SysError err = attributes_of(fd, target, &got);
+  return !err && got == wanted ? SysError() : first;
 }
 
 // --- Signals ---------------------------------------------------------
@@ -460,7 +586,8 @@ constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
 
 struct ExitCleanup::Saved {
   struct sigaction actions[kSignalCount];
-  sigset_t mask;  // the mask before hold()
+  struct sigaction file_size;  // SIGXFSZ's
+  sigset_t mask;               // the mask before hold()
 };
 
 ExitCleanup::ExitCleanup() : saved_(new Saved) {
@@ -472,11 +599,19 @@ ExitCleanup::ExitCleanup() : saved_(new Saved) {
     if (saved_->actions[i].sa_handler != SIG_IGN)
       sigaction(kSignals[i], &action, nullptr);
   }
+  // Past a file-size limit (ulimit -f) the write fails with EFBIG and the
+  // copy ends as after any failure, its temporary file removed, instead of
+  // being killed with the file left behind.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGXFSZ, &ignore, &saved_->file_size);
 }
 
 ExitCleanup::~ExitCleanup() {
   for (int i = 0; i < kSignalCount; ++i)
     sigaction(kSignals[i], &saved_->actions[i], nullptr);
+  sigaction(SIGXFSZ, &saved_->file_size, nullptr);
   g_remove_on_exit = nullptr;
 }
 

@@ -118,6 +118,10 @@ bool name_taken(SysError err) {
   return err.code == ERROR_FILE_EXISTS || err.code == ERROR_ALREADY_EXISTS;
 }
 
+bool out_of_room(SysError err) {
+  return err.code == ERROR_DISK_FULL || err.code == ERROR_HANDLE_DISK_FULL;
+}
+
 // --- The source and the target ---------------------------------------
 
 SysError open_source(const std::string& path, FilePtr* file, unsigned* mode) {
@@ -213,14 +217,22 @@ SysError create_new(const std::string& path, unsigned, FilePtr* file) {
   return {};
 }
 
+// The attributes and the creation time, and only where the new file does
+// not have them already.
 SysError carry_identity(const std::string& target, File& out) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(system_path(target).c_str(), GetFileExInfoStandard, &data))
     return last_error();
-  FILE_BASIC_INFO basic{};
+  FILE_BASIC_INFO have{};
+  if (!GetFileInformationByHandleEx(handle_of(out), FileBasicInfo, &have, sizeof have))
+    return last_error();
+  FILE_BASIC_INFO basic{};  // times left 0 stay as they are
   basic.CreationTime.LowPart = data.ftCreationTime.dwLowDateTime;
   basic.CreationTime.HighPart = static_cast<LONG>(data.ftCreationTime.dwHighDateTime);
   basic.FileAttributes = data.dwFileAttributes & kCarried;
+  if (basic.CreationTime.QuadPart == have.CreationTime.QuadPart &&
+      basic.FileAttributes == (have.FileAttributes & kCarried))
+    return {};
   if (basic.FileAttributes == 0)
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
   return SetFileInformationByHandle(handle_of(out), FileBasicInfo, &basic, sizeof basic)
@@ -246,6 +258,25 @@ SysError copy_data(File& in, File& out, bool) {
       return last_error();
   }
   return SetEndOfFile(to) ? SysError() : last_error();
+}
+
+SysError check_room(File& in, File& out) {
+  LARGE_INTEGER source, target;
+  if (!GetFileSizeEx(handle_of(in), &source))
+    return source_error();
+  if (!GetFileSizeEx(handle_of(out), &target))
+    return last_error();
+  std::vector<wchar_t> path(32768), volume(32768);
+  ULARGE_INTEGER free{};
+  // Where the free room cannot be told, the writing goes ahead.
+  if (GetFinalPathNameByHandleW(handle_of(out), path.data(), static_cast<DWORD>(path.size()),
+                                VOLUME_NAME_DOS) == 0 ||
+      !GetVolumePathNameW(path.data(), volume.data(), static_cast<DWORD>(volume.size())) ||
+      !GetDiskFreeSpaceExW(volume.data(), &free, nullptr, nullptr))
+    return {};
+  LONGLONG need = source.QuadPart - target.QuadPart;
+  return need > 0 && static_cast<ULONGLONG>(need) > free.QuadPart ? SysError(ERROR_DISK_FULL)
+                                                                  : SysError();
 }
 
 SysError flush_file(File& file) {
