@@ -68,3 +68,23 @@ function(pickcopy_sysroot name out)
 endfunction()
 
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES PICKCOPY_SYSROOTS PICKCOPY_SYSROOT_TREE)
+
+# Debian's clang for the target `triple`, with libc++ and the linker flags
+# `link` (which choose the linker), and the sysroot's libraries only.
+macro(pickcopy_clang_for triple link)
+  set(CMAKE_C_COMPILER clang)
+  set(CMAKE_CXX_COMPILER clang++)
+  set(CMAKE_C_COMPILER_TARGET ${triple})
+  set(CMAKE_CXX_COMPILER_TARGET ${triple})
+  set(CMAKE_AR llvm-ar)
+  set(CMAKE_RANLIB llvm-ranlib)
+  # Debian's clang does not pick libc++ for these targets by itself.
+  set(CMAKE_CXX_FLAGS_INIT "-stdlib=libc++")
+  foreach(kind EXE SHARED MODULE)
+    set(CMAKE_${kind}_LINKER_FLAGS_INIT "${link} -stdlib=libc++")
+  endforeach()
+  set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+  set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+  set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+  set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+endmacro()

@@ -38,9 +38,10 @@ for _arch in ("macos-arm64", "macos-x86_64"):
     EXPECTED[_arch].update(
         libraries={"/usr/lib/libSystem.B.dylib", "/usr/lib/libc++.1.dylib"},
         required_libraries={"/usr/lib/libSystem.B.dylib", "/usr/lib/libc++.1.dylib"},
-        # fcopyfile for the data, fcntl for F_FULLFSYNC, Darwin's xattr calls.
+        # fcopyfile for the data, fcntl for F_FULLFSYNC, Darwin's xattr calls,
+        # and statfs's type names for whose word on attributes counts.
         imports={"fcopyfile", "fcntl", "flistxattr", "listxattr", "getxattr", "fsetxattr",
-                 "fremovexattr", "opendir", "readdir"},
+                 "fremovexattr", "opendir", "readdir", "statfs"},
         absent={"copy_file_range", "getdents64"})
 
 

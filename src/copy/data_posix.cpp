@@ -278,7 +278,7 @@ SysError check_room(File& in, File& out) {
   if (need > free)
     return ENOSPC;
   if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-      static_cast<std::uint64_t>(source.st_size) > limit.rlim_cur)
+      static_cast<std::uint64_t>(source.st_size) > static_cast<std::uint64_t>(limit.rlim_cur))
     return EFBIG;
   return {};
 }
