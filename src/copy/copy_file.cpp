@@ -144,7 +144,8 @@ struct Stop {
   SysError err;
 };
 
-Stop replace_atomically(File& in, unsigned source_mode, const Target& t, ExitCleanup* cleanup) {
+Stop replace_atomically(File& in, unsigned source_mode, const Target& t, ExitCleanup* cleanup,
+                        CopyProgress* progress) {
   const std::string folder(directory_part(t.real, path_separators()));
   Replacement r(cleanup, folder);
   // A new target gets the source's bits, less what the system takes away
@@ -152,7 +153,7 @@ Stop replace_atomically(File& in, unsigned source_mode, const Target& t, ExitCle
   // own identity below.
   if (SysError err = r.create(t.status.exists ? 0600 : source_mode))
     return {Step::kCreate, err};
-  if (SysError err = copy_data(in, r.file(), false))
+  if (SysError err = copy_data(in, r.file(), false, progress))
     return {Step::kData, err};
   if (t.status.exists)
     if (SysError err = carry_identity(t.real, r.file()))
@@ -186,8 +187,8 @@ bool in_place_instead(const Stop& stop) {
   }
 }
 
-SysError write_over(File& in, FilePtr out) {
-  if (SysError err = copy_data(in, *out, true))
+SysError write_over(File& in, FilePtr out, CopyProgress* progress) {
+  if (SysError err = copy_data(in, *out, true, progress))
     return err;
   if (SysError err = flush_file(*out))
     return err;
@@ -226,7 +227,8 @@ std::uint64_t mix(std::uint64_t x) {
 
 }  // namespace
 
-std::optional<CopyFailure> copy_file(const std::string& source, const std::string& target) {
+std::optional<CopyFailure> copy_file(const std::string& source, const std::string& target,
+                                     CopyProgress* progress) {
   FilePtr in;
   unsigned source_mode = 0;
   if (SysError err = open_source(source, &in, &source_mode))
@@ -244,7 +246,7 @@ std::optional<CopyFailure> copy_file(const std::string& source, const std::strin
   }
 
   ExitCleanup cleanup;
-  Stop stop = replace_atomically(*in, source_mode, t, &cleanup);
+  Stop stop = replace_atomically(*in, source_mode, t, &cleanup, progress);
   if (stop.step == Step::kDone)
     return std::nullopt;
   if (stop.step == Step::kSyncFolder)
@@ -270,7 +272,7 @@ std::optional<CopyFailure> copy_file(const std::string& source, const std::strin
       return failure(source, err);
     return no_room(t.shown, err, "the new content would not fit in writing over it");
   }
-  if (SysError err = write_over(*in, std::move(out)))
+  if (SysError err = write_over(*in, std::move(out), progress))
     return failure(err.in_source ? source : t.shown, err);
   return std::nullopt;
 }

@@ -2,8 +2,18 @@
 #ifndef PICKCOPY_COPY_COPY_FILE_H_
 #define PICKCOPY_COPY_COPY_FILE_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
+
+// Told how far the copy of the data has come.
+class CopyProgress {
+ public:
+  virtual ~CopyProgress() = default;
+  // `done` of the `total` bytes of the chosen file are copied. Not called
+  // where the system copies the whole file at once (a clone).
+  virtual void advanced(std::uint64_t done, std::uint64_t total) = 0;
+};
 
 struct CopyFailure {
   std::string file;    // the file the failure concerns
@@ -25,7 +35,9 @@ struct CopyFailure {
 // left, and the target is as before unless the failure came while it was
 // written in place, or after it already held the new content (the reason
 // then says so).
-std::optional<CopyFailure> copy_file(const std::string& source, const std::string& target);
+// `progress`, where given, is told how far the data have come.
+std::optional<CopyFailure> copy_file(const std::string& source, const std::string& target,
+                                     CopyProgress* progress = nullptr);
 
 // A fresh name for a temporary file in `folder` (with its separator, or
 // ""): ".pickcopy-" and 16 random hexadecimal digits.

@@ -219,7 +219,7 @@ SysError carry_identity(const std::string& target, File& out) {
   return {};
 }
 
-SysError copy_data(File& in, File& out, bool) {
+SysError copy_data(File& in, File& out, bool, CopyProgress*) {
   if (SysError err = world().call("copy_data"))
     return err;
   world().data(out) = world().files.at(world().of(in).path).data;

@@ -28,8 +28,9 @@
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 17;
-// The most one call of the kernel's copy is asked to move.
-constexpr off_t kLargestKernelCopy = off_t{1} << 30;
+// The most one call of the kernel's copy is asked to move: small enough
+// that a long copy can tell its progress a few times a second.
+constexpr off_t kLargestKernelCopy = off_t{64} << 20;
 
 SysError last_error() { return errno; }
 
@@ -100,9 +101,17 @@ SysError source_error() {
 struct Copier {
   int in;
   int out;
+  CopyProgress* progress;
+  off_t size = 0;  // of the source, as it was when the copy began
   std::vector<char> buffer;
   off_t old_size = 0;  // of the data being written over
   bool kernel = true;  // copy_in_kernel still worth trying
+
+  void advanced(off_t offset) {
+    if (progress != nullptr)
+      progress->advanced(static_cast<std::uint64_t>(offset),
+                         static_cast<std::uint64_t>(std::max(offset, size)));
+  }
 
   SysError write_all(const char* data, std::size_t size, off_t offset) {
     while (size > 0) {
@@ -137,6 +146,7 @@ struct Copier {
       if (SysError err = write_all(buffer.data(), static_cast<std::size_t>(n), *offset))
         return err;
       *offset += n;
+      advanced(*offset);
     }
     return {};
   }
@@ -148,8 +158,10 @@ struct Copier {
       ssize_t n = copy_in_kernel(in, offset, out, &out_offset,
                                  static_cast<std::size_t>(std::min(end - *offset, kLargestKernelCopy)),
                                  &err);
-      if (n > 0)
+      if (n > 0) {
+        advanced(*offset);
         continue;
+      }
       if (n == 0)
         return {};  // the file shrank
       if (err.code == EINTR)
@@ -209,11 +221,12 @@ SysError next_segment(int fd, off_t offset, off_t size, off_t* data, off_t* hole
 
 }  // namespace
 
-SysError copy_data(File& in, File& out, bool over_old) {
-  Copier c{static_cast<int>(in.handle), static_cast<int>(out.handle), {}};
+SysError copy_data(File& in, File& out, bool over_old, CopyProgress* progress) {
   struct stat st;
-  if (fstat(c.in, &st) != 0)
+  if (fstat(static_cast<int>(in.handle), &st) != 0)
     return source_error();
+  Copier c{static_cast<int>(in.handle), static_cast<int>(out.handle), progress, st.st_size, {},
+           0, true};
   if (over_old) {
     struct stat old;
     if (fstat(c.out, &old) != 0)

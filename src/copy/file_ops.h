@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+#include "copy/copy_file.h"
+
 // What went wrong: the system's code (errno on POSIX, GetLastError() on
 // Windows) or one of pickcopy's own codes below; no code is success.
 struct SysError {
@@ -112,8 +114,9 @@ SysError carry_identity(const std::string& target, File& out);
 // Copies the whole of `in` onto `out` from the start and cuts `out` to the
 // same length. Holes in `in` stay holes where the system can tell. With
 // `over_old`, `out` holds old data that must not show through. An error in
-// reading `in` is marked in_source.
-SysError copy_data(File& in, File& out, bool over_old);
+// reading `in` is marked in_source. `progress` (null for none) is told of
+// each piece.
+SysError copy_data(File& in, File& out, bool over_old, CopyProgress* progress);
 
 // No error where the data of `in` can be written over those of `out`
 // without the disk, the user's quota or the file-size limit running out on

@@ -240,14 +240,16 @@ SysError carry_identity(const std::string& target, File& out) {
              : last_error();
 }
 
-SysError copy_data(File& in, File& out, bool) {
+SysError copy_data(File& in, File& out, bool, CopyProgress* progress) {
   HANDLE from = handle_of(in);
   HANDLE to = handle_of(out);
-  if (!rewind(from))
+  LARGE_INTEGER size{};
+  if (!rewind(from) || !GetFileSizeEx(from, &size))
     return source_error();
   if (!rewind(to))
     return last_error();
   std::vector<char> buffer(1 << 17);  // larger pieces are slower under Wine
+  std::uint64_t done = 0;
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
@@ -256,6 +258,9 @@ SysError copy_data(File& in, File& out, bool) {
       break;
     if (!write_all(to, buffer.data(), got))
       return last_error();
+    done += got;
+    if (progress != nullptr)
+      progress->advanced(done, static_cast<std::uint64_t>(size.QuadPart));
   }
   return SetEndOfFile(to) ? SysError() : last_error();
 }

@@ -15,6 +15,10 @@ void set_up_console();
 // the wide command line, so that names outside the ANSI code page survive.
 std::vector<std::string> program_arguments(int argc, char** argv);
 
+// True when standard error is a terminal (a console on Windows), where a
+// long copy shows its progress.
+bool error_stream_is_terminal();
+
 // After a read from `in` failed with EAGAIN (a caller handed over a
 // non-blocking pipe), waits until input is there. False where that cannot
 // be waited for.

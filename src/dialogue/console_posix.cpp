@@ -13,6 +13,8 @@ void set_up_console() {
     std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
 }
 
+bool error_stream_is_terminal() { return isatty(STDERR_FILENO) != 0; }
+
 bool wait_for_input(std::FILE* in) {
   struct pollfd ready = {fileno(in), POLLIN, 0};
   int n;

@@ -28,6 +28,11 @@ void set_up_console() {
     std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
 }
 
+bool error_stream_is_terminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 // Windows hands a console program no non-blocking standard input.
 bool wait_for_input(std::FILE*) { return false; }
 

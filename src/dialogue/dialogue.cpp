@@ -1,6 +1,7 @@
 #include "dialogue/dialogue.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -11,7 +12,9 @@
 #include "choices/find_match.h"
 #include "choices/sort_choices.h"
 #include "copy/copy_file.h"
+#include "dialogue/console.h"
 #include "dialogue/first_line.h"
+#include "dialogue/progress.h"
 #include "dialogue/prompt.h"
 #include "dialogue/wrap.h"
 #include "support/report.h"
@@ -89,6 +92,26 @@ int ask(int entries) {
   }
 }
 
+// The copy, with a line of its progress where standard error is a
+// terminal; the line is gone again before anything else is written.
+std::optional<CopyFailure> copy_with_progress(const std::string& source,
+                                              const std::string& target) {
+  if (!error_stream_is_terminal())
+    return copy_file(source, target);
+  auto start = std::chrono::steady_clock::now();
+  ProgressLine line(
+      [start] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      },
+      [](const std::string& text) {
+        std::fputs(text.c_str(), stderr);
+        std::fflush(stderr);
+      });
+  std::optional<CopyFailure> failure = copy_file(source, target, &line);
+  line.finish();
+  return failure;
+}
+
 }  // namespace
 
 int run_pickcopy(const std::vector<std::string>& args) {
@@ -114,7 +137,8 @@ int run_pickcopy(const std::vector<std::string>& args) {
     report_failure("standard output", std::strerror(errno));
     return 1;
   }
-  if (std::optional<CopyFailure> failure = copy_file(names[index], target)) {
+  std::optional<CopyFailure> failure = copy_with_progress(names[index], target);
+  if (failure) {
     report_failure(failure->file, failure->reason);
     return 1;
   }

@@ -11,6 +11,9 @@
 //                                              copy onto a fallback path
 //   FAULT_LOG=path                             the sequence of calls made
 //                                              is written there at exit
+//   FAULT_SLOW=name:ms                         every call of `name` first
+//                                              waits ms milliseconds, so
+//                                              that a small copy is slow
 // Calls on the standard streams are never failed.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -75,6 +78,12 @@ bool should_fail(const char* name, int fd = -1) {
   *g_trace += name;
   *g_trace += '\n';
   int count = ++(*g_counts)[name];
+  if (const char* slow = std::getenv("FAULT_SLOW")) {
+    char slowed[64];
+    int ms = 0;
+    if (std::sscanf(slow, "%63[^:]:%d", slowed, &ms) == 2 && std::strcmp(slowed, name) == 0)
+      usleep(static_cast<useconds_t>(ms) * 1000);
+  }
   if (const char* force = std::getenv("FAULT_FORCE")) {
     char forced[64];
     int nth = 0;

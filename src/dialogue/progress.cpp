@@ -1,0 +1,58 @@
+#include "dialogue/progress.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace {
+
+// "430.1 MiB": bytes in the largest binary unit that leaves a number of
+// at least 1.
+std::string amount(double bytes) {
+  static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
+  int unit = 0;
+  while (bytes >= 1024 && unit < 5) {
+    bytes /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+  return text;
+}
+
+}  // namespace
+
+std::string progress_text(std::uint64_t done, std::uint64_t total, double seconds) {
+  int percent = total == 0 ? 100 : static_cast<int>(done * 100.0 / total);
+  char head[16];
+  std::snprintf(head, sizeof head, "%3d%%", percent > 100 ? 100 : percent);
+  std::string text = std::string(head) + "  " + amount(static_cast<double>(done)) + " of " +
+                     amount(static_cast<double>(total));
+  if (seconds > 0)
+    text += "  " + amount(static_cast<double>(done) / seconds) + "/s";
+  return text;
+}
+
+ProgressLine::ProgressLine(std::function<double()> now,
+                           std::function<void(const std::string&)> write)
+    : now_(std::move(now)), write_(std::move(write)), start_(now_()) {}
+
+void ProgressLine::advanced(std::uint64_t done, std::uint64_t total) {
+  double now = now_();
+  if (now - start_ < kQuietSeconds || (drawn_at_ >= 0 && now - drawn_at_ < kRedrawSeconds))
+    return;
+  std::string text = progress_text(done, total, now - start_);
+  std::size_t shown = text.size();
+  if (shown < width_)
+    text.append(width_ - shown, ' ');  // over what a longer line left
+  write_("\r" + text);
+  width_ = shown > width_ ? shown : width_;
+  drawn_at_ = now;
+}
+
+void ProgressLine::finish() {
+  if (drawn_at_ < 0)
+    return;
+  write_("\r" + std::string(width_, ' ') + "\r");
+  drawn_at_ = -1;
+  width_ = 0;
+}
