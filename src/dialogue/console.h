@@ -15,6 +15,10 @@ void set_up_console();
 // the wide command line, so that names outside the ANSI code page survive.
 std::vector<std::string> program_arguments(int argc, char** argv);
 
+// True when `arg`, given as the only argument, asks for the usage text on
+// standard output: "--help", and on Windows "/?" as well.
+bool asks_for_help(const std::string& arg);
+
 // After a read from `in` failed with EAGAIN (a caller handed over a
 // non-blocking pipe), waits until input is there. False where that cannot
 // be waited for.
