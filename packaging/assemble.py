@@ -25,10 +25,6 @@ atomically where the system allows it, keeping the target's owner,
 permissions and attributes, and never through a shell."""
 
 
-def source(*parts):
-    return os.path.join(*parts)
-
-
 def built(name, *parts):
     return os.path.join(ARGS.work, name, *parts)
 
@@ -97,7 +93,7 @@ def linux_tarball(arch, strip):
     top = "pickcopy-%s-linux-%s" % (ARGS.version, arch)
     write_tar_gz(os.path.join(ARGS.dist, top + ".tar.gz"), [
         (top + "/pickcopy", stripped(built("linux-" + arch, "pickcopy"), strip), 0o755),
-        (top + "/pickcopy.1", read(source("src", "dialogue", "pickcopy.1")), 0o644),
+        (top + "/pickcopy.1", read(built("linux-" + arch, "pickcopy.1")), 0o644),
         (top + "/README.md", read("README.md"), 0o644),
         (top + "/LICENSE", read("LICENSE"), 0o644),
     ])
@@ -106,7 +102,7 @@ def linux_tarball(arch, strip):
 def windows_zip(bits, strip):
     write_zip(os.path.join(ARGS.dist, "pickcopy-%s-win%s.zip" % (ARGS.version, bits)), [
         ("pickcopy.exe", stripped(built("win" + bits, "pickcopy.exe"), strip), 0o755),
-        ("pickcopy.txt", crlf(manual_text(source("src", "dialogue", "pickcopy-windows.1"))), 0o644),
+        ("pickcopy.txt", crlf(manual_text(built("win" + bits, "pickcopy.1"))), 0o644),
         ("README.txt", crlf(read("README.md")), 0o644),
         ("LICENSE.txt", crlf(read("LICENSE")), 0o644),
     ])
@@ -145,7 +141,7 @@ def stage_linux(root, extra=None):
     files.update({
         "usr/bin/pickcopy": (stripped(built("linux-package", "pickcopy")), 0o755),
         "usr/share/man/man1/pickcopy.1.gz":
-            (gzipped(read(source("src", "dialogue", "pickcopy.1"))), 0o644),
+            (gzipped(read(built("linux-package", "pickcopy.1"))), 0o644),
         "usr/share/doc/pickcopy/copyright": (copyright_file(), 0o644),
         "usr/share/doc/pickcopy/changelog.gz": (gzipped(changelog()), 0o644),
     })

@@ -1,13 +1,21 @@
 # Installation of the manual page and the packages CPack builds: a Debian
 # package on Linux, a .zip with pickcopy.exe and a plain-text manual for
 # each Windows target.
-set(PICKCOPY_MANUAL ${PROJECT_SOURCE_DIR}/src/dialogue/pickcopy.1)
+#
+# The manual is made from its template with the project's version, which
+# its header and footer show: build/<preset>/pickcopy.1. Windows users get
+# the manual that describes Windows.
+if(WIN32)
+  set(PICKCOPY_MANUAL_TEMPLATE ${PROJECT_SOURCE_DIR}/src/dialogue/pickcopy-windows.1.in)
+else()
+  set(PICKCOPY_MANUAL_TEMPLATE ${PROJECT_SOURCE_DIR}/src/dialogue/pickcopy.1.in)
+endif()
+set(PICKCOPY_MANUAL ${CMAKE_BINARY_DIR}/pickcopy.1)
+configure_file(${PICKCOPY_MANUAL_TEMPLATE} ${PICKCOPY_MANUAL} @ONLY)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RPM_PACKAGE_LICENSE MIT)
 
 if(WIN32)
-  # Windows users get the manual that describes Windows.
-  set(PICKCOPY_MANUAL ${PROJECT_SOURCE_DIR}/src/dialogue/pickcopy-windows.1)
   find_program(PICKCOPY_MANDOC mandoc)
   find_program(PICKCOPY_COL col)
   if(PICKCOPY_MANDOC AND PICKCOPY_COL)

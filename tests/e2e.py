@@ -36,11 +36,42 @@ def posix_only(test):
 
 
 class Usage(unittest.TestCase):
-    def test_too_few_arguments(self):
+    def test_too_few_arguments_help_and_version(self):
         folder = Folder(self)
-        for args in ([], ["target.txt"]):
+        version = "pickcopy %s\n" % harness.VERSION
+        no_entries = ("\n", PROMPT + "\npickcopy: standard input: end of input\n")
+        # arguments, status, standard output, standard error
+        cases = [
+            ([], 1, "", USAGE),
+            (["target.txt"], 1, "", USAGE),
+            (["--help"], 0, USAGE, ""),
+            (["--version"], 0, version, ""),
+            (["/?"], 0, USAGE, "") if windows() else (["/?"], 1, "", USAGE),
+            (["-h"], 1, "", USAGE),
+            (["-help"], 1, "", USAGE),
+            (["--HELP"], 1, "", USAGE),
+            (["--help "], 1, "", USAGE),
+            (["-?"], 1, "", USAGE),
+            (["--version=1"], 1, "", USAGE),
+            (["-V"], 1, "", USAGE),
+            # With a pattern after it, each is a target's name like any other.
+            (["--help", "nothing*"], 1) + no_entries,
+            (["--version", "nothing*"], 1) + no_entries,
+            (["/?", "nothing*"], 1) + no_entries,
+        ]
+        for args, rc, out, err in cases:
             r = run(folder, args)
-            self.assertEqual((r.rc, r.out, r.err), (1, "", USAGE), args)
+            self.assertEqual((r.rc, r.out, r.err), (rc, out, err), args)
+        self.assertEqual(os.listdir(folder.path), [])
+
+    @posix_only
+    def test_help_and_version_that_cannot_be_written_fail(self):
+        with open("/dev/full", "wb") as full:
+            for args in (["--help"], ["--version"]):
+                cmd, _ = harness.command(args)
+                proc = subprocess.run(cmd, stdout=full, stderr=subprocess.PIPE, timeout=60)
+                self.assertEqual((proc.returncode, proc.stderr),
+                                 (1, b"pickcopy: standard output: No space left on device\n"), args)
 
     def test_one_pattern_shows_the_menu(self):
         folder = Folder(self)
@@ -747,45 +778,109 @@ class WindowsCopy(unittest.TestCase):
         self.assertEqual(binaries.windows_resources(ARGS.binary), [])
 
 
-class Terminal(unittest.TestCase):
-    def read_until(self, fd, seen, marker):
-        import select
-        while marker not in seen:
-            ready, _, _ = select.select([fd], [], [], 30)
-            self.assertTrue(ready, "no prompt within 30 s: %r" % seen)
-            chunk = os.read(fd, 4096)
-            self.assertTrue(chunk)
-            seen += chunk
-        return seen
-
-    def test_entry_without_newline_is_on_screen_before_the_prompt(self):
-        # A pseudo-terminal is POSIX's own; Wine paints its console onto one
-        # with escape sequences, so the Windows build is not run here.
+def native_terminal(test):
+    """Marks a case for a POSIX pseudo-terminal. Wine paints its console onto
+    one with escape sequences, so the Windows build has cases of its own."""
+    def wrapper(self):
         if windows() or os.name != "posix":
             self.skipTest("needs a POSIX pseudo-terminal")
-        import pty
+        test(self)
+    wrapper.__name__ = test.__name__
+    return wrapper
+
+
+class Terminal(unittest.TestCase):
+    @native_terminal
+    def test_entry_without_newline_is_on_screen_before_the_prompt(self):
         folder = Folder(self)
         folder.write("one", "no newline")
-        pid, fd = pty.fork()
-        if pid == 0:
-            os.chdir(folder.path)
-            os.execvp(ARGS.runner[0] if ARGS.runner else ARGS.binary,
-                      ARGS.runner + [ARGS.binary, "t", "one"])
-        seen = self.read_until(fd, b"", PROMPT.encode())
-        self.assertEqual(seen.replace(b"\r\n", b"\n"), b"A) no newline\n" + PROMPT.encode())
-        os.write(fd, b"a\n")
-        try:
-            while True:
-                chunk = os.read(fd, 4096)
-                if not chunk:
-                    break
-                seen += chunk
-        except OSError:
-            pass
-        _, status = os.waitpid(pid, 0)
-        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
-        self.assertIn(b"The command is: copy one t", seen)
+        rc, seen = harness.run_on_terminal(folder, ["t", "one"])
+        self.assertEqual(rc, 0)
+        self.assertEqual(seen, b"A) no newline\n" + PROMPT.encode() + b"The command is: copy one t\n")
         self.assertEqual(folder.read("t"), b"no newline")
+
+    # case, candidates (name, first line), target, status, the menu, the
+    # echo, the failure message, all as pipes carry them
+    CASES = [
+        ("escape sequences and a bell in a first line",
+         [("esc.txt", "\x1b[2J\x1b]0;owned\x07 after\n")], "t", 0,
+         "A) \x1b[2J\x1b]0;owned\x07 after\n", echo("esc.txt", "t"), ""),
+        ("a carriage return that would overwrite a label, backspace, DEL, VT, FF",
+         [("cr.txt", "B) fake\rback\x08\x7f\x0b\x0c\n"), ("z.txt", "z\n")], "t", 0,
+         "A) B) fake\rback\x08\x7f\x0b\x0c\nB) z\n", echo("cr.txt", "t"), ""),
+        ("a long line keeps its wrap",
+         [("long.txt", "\x1b\x1b\x1b" + "a" * 66 + " tail\x07\n")], "t", 0,
+         "A) \x1b\x1b\x1b" + "a" * 66 + "\n      tail\x07\n", echo("long.txt", "t"), ""),
+        ("UTF-8, Latin-1, C1 bytes and tabs pass",
+         [("u.txt", "caf\xc3\xa9 \xe2\x80\x94\tcaf\xe9 \x9b\xff\n")], "t", 0,
+         "A) caf\xc3\xa9 \xe2\x80\x94\tcaf\xe9 \x9b\xff\n", echo("u.txt", "t"), ""),
+        ("control bytes in a name and in the target",
+         [("n\x1b[1m\x07.txt", "named\n")], "t\x1b]2;x\x07", 0,
+         "A) named\n", echo("n\x1b[1m\x07.txt", "t\x1b]2;x\x07"), ""),
+        ("a failure message names its file safely",
+         [("ok.txt", "ok\n")], "miss\x1b[K/t", 1,
+         "A) ok\n", echo("ok.txt", "miss\x1b[K/t"),
+         "pickcopy: miss\x1b[K/: No such file or directory\n"),
+    ]
+
+    @native_terminal
+    def test_control_bytes_show_as_question_marks_and_pipes_carry_them(self):
+        for case, files, target, rc, shown, echoed, failure in self.CASES:
+            with self.subTest(case=case):
+                folder = Folder(self)
+                for name, line in files:
+                    folder.write(name, line)
+                args = [target] + [name for name, _ in files]
+                r = run(folder, args, "a\n")
+                self.assertEqual((r.rc, r.out, r.err), (rc, shown + "\n" + echoed, PROMPT + failure))
+                status, seen = harness.run_on_terminal(folder, args)
+                safe = harness.terminal_safe
+                expected = (safe(shown.encode("latin-1")) + b"\n" + PROMPT.encode() +
+                            safe(echoed.encode("latin-1")) + safe(failure.encode("latin-1")))
+                self.assertEqual((status, seen), (rc, expected))
+                self.assertEqual(len(seen), len(shown + "\n" + PROMPT + echoed + failure))
+                self.assertFalse(set(seen) & set(harness.CONTROLS), seen)
+        # The wrap is the raw line's: one byte for one.
+        self.assertEqual(harness.terminal_safe(self.CASES[2][4].encode()),
+                         b"A) ???" + b"a" * 66 + b"\n      tail?\n")
+
+    def test_windows_console_shows_names_and_first_lines_in_their_characters(self):
+        # Under Wine a program on a terminal gets a console, which Wine paints
+        # onto the terminal in its character set (UTF-8 here): what pickcopy
+        # wrote with WriteConsoleW comes back as UTF-8.
+        if not harness.wine():
+            self.skipTest("the Windows console, as Wine gives it on a terminal")
+        folder = Folder(self)
+        e_acute = "\u00e9".encode()
+        folder.write("\u03a9.txt", "\u03a9mega first\n".encode())
+        folder.write("b.txt", b"caf\xe9 latin\n")  # the ANSI code page's bytes
+        folder.write("c.txt", b"esc\x1b[31m red\n")
+        folder.write("long.txt", e_acute * 40 + b"\n")  # the wrap cuts a character
+        args = ["\u4e2d.txt", "*.txt"]
+        # Through pipes the bytes are as they were: names outside the ANSI code
+        # page in UTF-8, first lines as the files hold them.
+        r = run(folder, args, "a\n")
+        cut = (e_acute * 40)[:75]
+        self.assertEqual(r.out.encode("latin-1"),
+                         b"A) \xce\xa9mega first\nB) caf\xe9 latin\nC) esc\x1b[31m red\nD) " +
+                         cut + b"\n     " + (e_acute * 40)[75:] + b"\n\n" +
+                         b"The command is: copy \xce\xa9.txt \xe4\xb8\xad.txt\n")
+        os.unlink(folder / "\u4e2d.txt")
+        rc, seen = harness.run_on_terminal(folder, args)
+        self.assertEqual(rc, 0, seen)
+        lines = harness.screen_lines(seen)
+        replacement = "\ufffd".encode()
+        for line in ("A) \u03a9mega first".encode(), "B) caf\u00e9 latin".encode(),
+                     b"C) esc?[31m red", b"D) " + e_acute * 37 + replacement,
+                     b"     " + replacement + e_acute * 2,
+                     "The command is: copy \u03a9.txt \u4e2d.txt".encode()):
+            self.assertIn(line, lines, seen)
+        self.assertEqual(folder.read("\u4e2d.txt"), "\u03a9mega first\n".encode())
+        # A failure message names its file in its characters too.
+        rc, seen = harness.run_on_terminal(folder, [native("\u03a9dir/t"), "b.txt"])
+        self.assertEqual(rc, 1, seen)
+        self.assertTrue(any(l.startswith("pickcopy: \u03a9dir\\: ".encode())
+                            for l in harness.screen_lines(seen)), seen)
 
 
 def main():

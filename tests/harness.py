@@ -8,6 +8,7 @@ an emulator (qemu-user, wine); --sep is the platform's path separator.
 """
 import argparse
 import os
+import re
 import shlex
 import shutil
 import stat
@@ -26,6 +27,16 @@ USAGE = (
     "from which the user makes a selection.  The first line of each such\n"
     "file is displayed together with a letter on the screen.  The user\n"
     "chooses from this menu.\n")
+
+
+def project_version():
+    """The version CMakeLists.txt gives the project, which --version shows."""
+    top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    with open(os.path.join(top, "CMakeLists.txt")) as f:
+        return re.search(r"^project\(pickcopy VERSION (\S+)", f.read(), re.M).group(1)
+
+
+VERSION = project_version()
 
 
 def parser(description):
@@ -178,6 +189,78 @@ def run(folder, args, answer="", wrap=None, env=None, **kwargs):
     data = answer.encode("latin-1") if isinstance(answer, str) else answer
     out, err = proc.communicate(data, timeout=120)
     return Result(proc, out, err)
+
+
+# The C0 controls but newline and tab, and DEL: what a terminal is shown as '?'.
+CONTROLS = bytes(c for c in range(32) if c not in (9, 10)) + b"\x7f"
+
+
+def terminal_safe(data):
+    """`data` as pickcopy shows it on a terminal."""
+    return data.translate(bytes.maketrans(CONTROLS, b"?" * len(CONTROLS)))
+
+
+def run_on_terminal(folder, args, answer="a"):
+    """Runs pickcopy in `folder` with all three streams on a new
+    pseudo-terminal, types `answer` and Enter at the first prompt, and
+    returns its exit status and every byte written to the terminal. The
+    terminal neither echoes what is typed nor turns a newline into CR LF,
+    so natively the bytes are exactly pickcopy's; under Wine they are what
+    Wine's console paints, which screen_lines() reads back. Enter is a
+    newline natively and a carriage return for Wine's console, and reaches
+    either unchanged: Wine may set the terminal raw only after the prompt."""
+    import pty
+    import select
+    import termios
+    cmd, _ = command(args)
+    pid, fd = pty.fork()
+    if pid == 0:
+        try:
+            attrs = termios.tcgetattr(0)
+            attrs[0] &= ~termios.ICRNL
+            attrs[1] &= ~termios.OPOST
+            attrs[3] &= ~termios.ECHO
+            termios.tcsetattr(0, termios.TCSANOW, attrs)
+            os.chdir(folder.path)
+            # Wine's console paints in the terminal's character set.
+            os.environ.update(LC_ALL="C.UTF-8", WINEDEBUG="-all")
+            os.execvp(cmd[0], cmd)
+        finally:
+            os._exit(127)
+    seen, typed = b"", False
+    try:
+        while True:
+            ready, _, _ = select.select([fd], [], [], 60)
+            if not ready:
+                os.kill(pid, 9)
+                os.waitpid(pid, 0)
+                raise AssertionError("pickcopy on a terminal stalled: %r" % seen)
+            chunk = os.read(fd, 4096)
+            if not chunk:
+                break
+            seen += chunk
+            if not typed and PROMPT.rstrip().encode() in screen_text(seen):
+                os.write(fd, answer.encode() + (b"\r" if wine() else b"\n"))
+                typed = True
+    except OSError:
+        pass  # the terminal is gone with the program
+    finally:
+        os.close(fd)
+    _, status = os.waitpid(pid, 0)
+    return os.waitstatus_to_exitcode(status), seen
+
+
+def screen_text(data):
+    """The text that a terminal shows of `data` as Wine's console paints it:
+    a move of the cursor to the right stands for blanks, its other
+    sequences (erase, show or hide the cursor) and carriage returns for
+    nothing."""
+    text = re.sub(rb"\x1b\[(\d*)C", lambda m: b" " * int(m.group(1) or 1), data)
+    return re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", text).replace(b"\r", b"")
+
+
+def screen_lines(data):
+    return screen_text(data).split(b"\n")
 
 
 def note(text):

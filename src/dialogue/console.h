@@ -19,6 +19,10 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 // long copy shows its progress.
 bool error_stream_is_terminal();
 
+// True when `arg`, given as the only argument, asks for the usage text on
+// standard output: "--help", and on Windows "/?" as well.
+bool asks_for_help(const std::string& arg);
+
 // After a read from `in` failed with EAGAIN (a caller handed over a
 // non-blocking pipe), waits until input is there. False where that cannot
 // be waited for.

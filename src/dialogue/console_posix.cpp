@@ -27,3 +27,5 @@ bool wait_for_input(std::FILE* in) {
 std::vector<std::string> program_arguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
+
+bool asks_for_help(const std::string& arg) { return arg == "--help"; }

@@ -47,3 +47,5 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
   LocalFree(wide);
   return args;
 }
+
+bool asks_for_help(const std::string& arg) { return arg == "--help" || arg == "/?"; }

@@ -15,6 +15,7 @@
 #include "dialogue/console.h"
 #include "dialogue/first_line.h"
 #include "dialogue/progress.h"
+#include "dialogue/output.h"
 #include "dialogue/prompt.h"
 #include "dialogue/wrap.h"
 #include "support/report.h"
@@ -29,8 +30,9 @@ constexpr int kMaxNames = 25;
 // short menu stands apart from it; a long one keeps the screen's lines.
 constexpr int kSpacedEntries = 23;
 
-void print_usage() {
-  std::fputs(
+void print_usage(Stream stream) {
+  write_text(
+      stream,
       "Usage:\n"
       "\n"
       "    pickcopy  file-name  choices\n"
@@ -40,8 +42,17 @@ void print_usage() {
       "choices is a wild-card specification indicating the set of files\n"
       "from which the user makes a selection.  The first line of each such\n"
       "file is displayed together with a letter on the screen.  The user\n"
-      "chooses from this menu.\n",
-      stderr);
+      "chooses from this menu.\n");
+}
+
+// The status of a run that asked for help or the version: the answer went
+// to standard output, whose failure is the run's.
+int request_answered() {
+  if (!flush_stream(Stream::output)) {
+    report_failure("standard output", std::strerror(errno));
+    return 1;
+  }
+  return 0;
 }
 
 // Prepends the first kMaxNames names of each pattern, in the order the
@@ -63,10 +74,12 @@ std::vector<const char*> show_menu(const ChoiceNode* list) {
   std::vector<const char*> names;
   std::string line;
   for (; list != nullptr && names.size() < kMaxNames; list = list->next) {
-    if (!read_first_line(list->name, &line))
-      line = "can't open\n";
-    char letter = static_cast<char>('A' + names.size());
-    std::fprintf(stdout, "%c) %s", letter, wrap_line(line).c_str());
+    const char label[] = {static_cast<char>('A' + names.size()), ')', ' '};
+    if (read_first_line(list->name, &line))
+      write_pieces(Stream::output, {{Kind::text, std::string_view(label, sizeof label)},
+                                    {Kind::first_line, wrap_line(line)}});
+    else
+      write_text(Stream::output, std::string(label, sizeof label) + "can't open\n");
     names.push_back(list->name);
   }
   return names;
@@ -77,10 +90,10 @@ int ask(int entries) {
   std::string answer;
   for (;;) {
     if (entries < kSpacedEntries)
-      std::fputs("\n", stdout);
+      write_text(Stream::output, "\n");
     int status = prompt_for("please indicate your choice ", &answer);
     if (status != 0) {
-      std::fputs("\n", stderr);
+      write_text(Stream::error, "\n");
       report_failure("standard input",
                      status == kEndOfInput ? "end of input" : std::strerror(status));
       return -1;
@@ -88,7 +101,7 @@ int ask(int entries) {
     int index = choice_index(answer, entries);
     if (index >= 0)
       return index;
-    std::fputs("incorrect response\n", stdout);
+    write_text(Stream::output, "incorrect response\n");
   }
 }
 
@@ -103,10 +116,7 @@ std::optional<CopyFailure> copy_with_progress(const std::string& source,
       [start] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       },
-      [](const std::string& text) {
-        std::fputs(text.c_str(), stderr);
-        std::fflush(stderr);
-      });
+      [](const std::string& text) { write_text(Stream::error, text); });
   std::optional<CopyFailure> failure = copy_file(source, target, &line);
   line.finish();
   return failure;
@@ -115,8 +125,16 @@ std::optional<CopyFailure> copy_with_progress(const std::string& source,
 }  // namespace
 
 int run_pickcopy(const std::vector<std::string>& args) {
+  if (args.size() == 2 && asks_for_help(args[1])) {
+    print_usage(Stream::output);
+    return request_answered();
+  }
+  if (args.size() == 2 && args[1] == "--version") {
+    write_text(Stream::output, "pickcopy " PICKCOPY_VERSION "\n");
+    return request_answered();
+  }
   if (args.size() < 3) {
-    print_usage();
+    print_usage(Stream::error);
     return 1;
   }
   const std::string& target = args[1];
@@ -128,12 +146,14 @@ int run_pickcopy(const std::vector<std::string>& args) {
   int index = ask(static_cast<int>(names.size()));
   if (index < 0)
     return 1;
-  const std::string command = std::string("copy ") + names[index] + " " + target + "\n";
-  std::fputs("The command is: ", stdout);
-  std::fwrite(command.data(), 1, command.size(), stdout);
+  write_pieces(Stream::output, {{Kind::text, "The command is: copy "},
+                                {Kind::name, names[index]},
+                                {Kind::text, " "},
+                                {Kind::name, target},
+                                {Kind::text, "\n"}});
   // The echo must be out before anything the copy reports, and a dialogue
   // that could not be shown must not go on to change a file.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+  if (!flush_stream(Stream::output)) {
     report_failure("standard output", std::strerror(errno));
     return 1;
   }

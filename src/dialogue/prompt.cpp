@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "dialogue/console.h"
+#include "dialogue/output.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ bool parse_answer(std::string_view piece, std::string* answer) {
 int prompt_for(const char* prompt, std::string* answer) {
   std::string piece;
   do {
-    std::fputs(prompt, stderr);
+    write_text(Stream::error, prompt);
     if (int status = read_piece(stdin, &piece))
       return status;
   } while (!parse_answer(piece, answer));

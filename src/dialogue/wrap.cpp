@@ -27,7 +27,19 @@ std::string wrap_line(std::string_view line) {
     pos = piece_end(line, start);
     text.append(line.substr(start, pos - start));
     if (pos < line.size())
-      text += "\n     ";
+      text += kContinuation;
   }
   return text;
+}
+
+std::string unwrapped_line(std::string_view text) {
+  std::string line;
+  std::size_t start = 0;
+  std::size_t at;
+  while ((at = text.find(kContinuation, start)) != std::string_view::npos) {
+    line.append(text.substr(start, at - start));
+    start = at + kContinuation.size();
+  }
+  line.append(text.substr(start));
+  return line;
 }

@@ -36,8 +36,10 @@ TEST(WrapLine, Table) {
       {" " + repeat('d', 80) + "\n",  // a leading space never breaks its piece
        " " + repeat('d', 74) + "\n     " + repeat('d', 6) + "\n"},
   };
-  for (const auto& c : cases)
+  for (const auto& c : cases) {
     EXPECT_EQ(wrap_line(c.line), c.expected) << c.line;
+    EXPECT_EQ(unwrapped_line(c.expected), c.line) << c.line;
+  }
 }
 
 TEST(WrapLine, ExactlySeventyFiveLeftAfterABreakAreSearchedAgain) {

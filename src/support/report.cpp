@@ -2,16 +2,16 @@
 
 #include <cstdio>
 
-namespace {
-
-void report(const char* message, const char* detail) {
-  std::fprintf(stderr, "pickcopy: %s %s\n", message, detail);
-}
-
-}  // namespace
+#include "dialogue/output.h"
 
 void report_failure(const std::string& what, const std::string& reason) {
-  report((what + ":").c_str(), reason.c_str());
+  write_pieces(Stream::error, {{Kind::text, "pickcopy: "},
+                               {Kind::name, what},
+                               {Kind::text, ": "},
+                               {Kind::text, reason},
+                               {Kind::text, "\n"}});
 }
 
-void report_out_of_storage() { report("out of storage", ""); }
+// Straight to the C runtime: with memory gone, nothing may be allocated on
+// the way, and the text is pickcopy's own.
+void report_out_of_storage() { std::fputs("pickcopy: out of storage \n", stderr); }

@@ -5,7 +5,9 @@
 #include <string>
 
 // Writes "pickcopy: <what>: <reason>\n": what failed (a file, "standard
-// input") and why, in the system's words or pickcopy's own.
+// input") and why, in the system's words or pickcopy's own. The file is
+// written as a name (see dialogue/output.h): on a terminal its control
+// characters show as '?'.
 void report_failure(const std::string& what, const std::string& reason);
 
 // Writes "pickcopy: out of storage \n", the message of a run that ran out

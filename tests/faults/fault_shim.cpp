@@ -144,6 +144,21 @@ ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) {
   return real_with_offset<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(fd, buf, n, offset);
 }
 
+// With _FORTIFY_SOURCE, a read into a buffer whose size the compiler knows
+// is a call of the checking variant; each counts as the call it checks.
+ssize_t __read_chk(int fd, void* buf, size_t n, size_t room) {
+  if (should_fail("read", fd))
+    return -1;
+  return real<ssize_t (*)(int, void*, size_t, size_t)>("__read_chk")(fd, buf, n, room);
+}
+
+ssize_t __pread64_chk(int fd, void* buf, size_t n, off64_t offset, size_t room) {
+  if (should_fail("pread", fd))
+    return -1;
+  return real<ssize_t (*)(int, void*, size_t, off64_t, size_t)>("__pread64_chk")(
+      fd, buf, n, offset, room);
+}
+
 off_t lseek(int fd, off_t offset, int whence) {
   if (should_fail("lseek", fd))
     return -1;

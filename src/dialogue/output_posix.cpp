@@ -1,0 +1,37 @@
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "dialogue/output.h"
+#include "dialogue/terminal_text.h"
+
+namespace {
+
+std::FILE* file_of(Stream stream) { return stream == Stream::output ? stdout : stderr; }
+
+// A stream that is a terminal stays one for the whole run.
+bool is_terminal(Stream stream) {
+  static const bool output = isatty(STDOUT_FILENO) == 1;
+  static const bool error = isatty(STDERR_FILENO) == 1;
+  return stream == Stream::output ? output : error;
+}
+
+}  // namespace
+
+void write_pieces(Stream stream, std::initializer_list<Piece> pieces) {
+  const bool terminal = is_terminal(stream);
+  std::string bytes;
+  for (const Piece& piece : pieces) {
+    if (terminal && piece.kind != Kind::text)
+      bytes += shown_on_terminal(piece.bytes);
+    else
+      bytes += piece.bytes;
+  }
+  std::fwrite(bytes.data(), 1, bytes.size(), file_of(stream));
+}
+
+bool flush_stream(Stream stream) {
+  std::FILE* file = file_of(stream);
+  return std::fflush(file) == 0 && !std::ferror(file);
+}
