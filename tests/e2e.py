@@ -9,6 +9,7 @@
 streams are in text mode, so a newline reaches the pipe as CR LF; the
 driver compares the dialogue after folding CR LF back.
 """
+import errno
 import os
 import re
 import signal
@@ -789,6 +790,53 @@ def native_terminal(test):
     return wrapper
 
 
+class Progress(unittest.TestCase):
+    """The line a long copy shows on a terminal, made long by the fault
+    shim: 4 MiB through the buffer (the kernel's copy refused), each piece
+    written after a pause."""
+
+    SLOW = {"FAULT_FORCE": "copy_file_range:0:%d" % errno.EXDEV, "FAULT_SLOW": "pwrite:60"}
+
+    def setUp(self):
+        if windows() or os.name != "posix":
+            self.skipTest("needs a POSIX pseudo-terminal")
+        if not ARGS.shim:
+            self.skipTest("no fault shim in this build")
+
+    def copy(self, extra=None, slow=True):
+        folder = Folder(self)
+        folder.write("src.bin", b"first\n" + os.urandom(4 << 20))
+        folder.write("t", "old\n")
+        env = dict(LD_PRELOAD=os.path.abspath(ARGS.shim), **(self.SLOW if slow else {}))
+        env.update(extra or {})
+        rc, seen = harness.run_on_terminal(folder, ["t", "src.bin"], env=env)
+        return folder, rc, seen
+
+    def test_shown_while_slow_and_gone_after(self):
+        # case, extra faults, status, the screen's last lines
+        cases = [
+            ("a slow copy", {}, 0, [b""]),
+            ("a slow copy that fails", {"FAULT_CALL": "fsync", "FAULT_NTH": "1",
+                                        "FAULT_ERRNO": str(errno.EIO)}, 1,
+             [b"pickcopy: t: " + os.strerror(errno.EIO).encode(), b""]),
+        ]
+        _, quick_rc, quick = self.copy(slow=False)
+        self.assertEqual(quick_rc, 0)
+        self.assertNotIn(b"%", quick, "a quick copy shows no progress")
+        quick_screen = harness.final_screen(quick)
+        for case, extra, rc, last in cases:
+            with self.subTest(case):
+                folder, got_rc, seen = self.copy(extra)
+                self.assertEqual(got_rc, rc, seen)
+                self.assertRegex(seen, rb"\r *\d+%  [\d.]+ [KM]i?B of 4\.0 MiB  [\d.]+ [KM]i?B/s",
+                                 "no progress line")
+                screen = harness.final_screen(seen)
+                self.assertEqual(screen[-len(last):], last, screen)
+                if rc == 0:
+                    self.assertEqual(screen, quick_screen, "the progress line was not erased")
+                    self.assertEqual(folder.read("t")[:6], b"first\n")
+
+
 class Terminal(unittest.TestCase):
     @native_terminal
     def test_entry_without_newline_is_on_screen_before_the_prompt(self):
@@ -888,6 +936,7 @@ def main():
     p = harness.parser("pickcopy end to end")
     p.add_argument("--sanitized", action="store_true")
     p.add_argument("--hold-open", default="")
+    p.add_argument("--shim", default="", help="the fault shim, to make a copy slow")
     args, rest = p.parse_known_args()
     ARGS = harness.configure(args)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -200,7 +200,7 @@ def terminal_safe(data):
     return data.translate(bytes.maketrans(CONTROLS, b"?" * len(CONTROLS)))
 
 
-def run_on_terminal(folder, args, answer="a"):
+def run_on_terminal(folder, args, answer="a", env=None):
     """Runs pickcopy in `folder` with all three streams on a new
     pseudo-terminal, types `answer` and Enter at the first prompt, and
     returns its exit status and every byte written to the terminal. The
@@ -212,7 +212,7 @@ def run_on_terminal(folder, args, answer="a"):
     import pty
     import select
     import termios
-    cmd, _ = command(args)
+    cmd, env = command(args, env)
     pid, fd = pty.fork()
     if pid == 0:
         try:
@@ -223,7 +223,7 @@ def run_on_terminal(folder, args, answer="a"):
             termios.tcsetattr(0, termios.TCSANOW, attrs)
             os.chdir(folder.path)
             # Wine's console paints in the terminal's character set.
-            os.environ.update(LC_ALL="C.UTF-8", WINEDEBUG="-all")
+            os.environ.update(env or {}, LC_ALL="C.UTF-8", WINEDEBUG="-all")
             os.execvp(cmd[0], cmd)
         finally:
             os._exit(127)
@@ -261,6 +261,23 @@ def screen_text(data):
 
 def screen_lines(data):
     return screen_text(data).split(b"\n")
+
+
+def final_screen(data):
+    """What a plain terminal shows at the end of `data`: a carriage return
+    goes back to the line's start, and what follows writes over it."""
+    lines, column = [bytearray()], 0
+    for byte in data:
+        if byte == 0x0A:
+            lines.append(bytearray())
+            column = 0
+        elif byte == 0x0D:
+            column = 0
+        else:
+            line = lines[-1]
+            line[column:column + 1] = bytes([byte])
+            column += 1
+    return [bytes(line).rstrip(b" ") for line in lines]
 
 
 def note(text):
