@@ -79,10 +79,11 @@ class Replacement {
     return take_name([&](const std::string& name) { return create_new(name, mode, &file_); });
   }
 
-  // Gives a file without a name its name, just before the rename.
-  SysError name() {
+  // Makes the file stay under a name once closed, just before the rename:
+  // a file without a name gets one, a named one stops being marked to go.
+  SysError settle(bool new_target) {
     if (!name_.empty())
-      return {};
+      return keep_temporary(*file_, new_target);
     return take_name([&](const std::string& name) { return link_unnamed(*file_, name); });
   }
 
@@ -160,7 +161,7 @@ Stop replace_atomically(File& in, unsigned source_mode, const Target& t, ExitCle
       return {Step::kIdentity, err};
   if (SysError err = flush_file(r.file()))
     return {Step::kFlush, err};
-  if (SysError err = r.name())
+  if (SysError err = r.settle(!t.status.exists))
     return {Step::kName, err};
   if (SysError err = r.close())
     return {Step::kClose, err};

@@ -209,6 +209,8 @@ SysError create_new(const std::string& path, unsigned mode, FilePtr* file) {
   return {};
 }
 
+SysError keep_temporary(File&, bool) { return world().call("keep_temporary"); }
+
 SysError carry_identity(const std::string& target, File& out) {
   if (SysError err = world().call("carry_identity"))
     return err;
@@ -396,6 +398,12 @@ TEST(CopyFile, Decisions) {
          fail(w, "create_new", kDenied);
        },
        "", "", "new", true},
+      {"a named file that cannot be kept", "t",
+       [](World& w) {
+         w.unnamed_files = false;
+         fail(w, "keep_temporary", kIo);
+       },
+       ".", "i/o error", "old", false},
       {"a named file, and a flush that fails", "t",
        [](World& w) {
          w.unnamed_files = false;

@@ -101,9 +101,15 @@ SysError open_unnamed(const std::string& folder, unsigned mode, FilePtr* file);
 // Gives the unnamed `file` the name `path`; name_taken() where that exists.
 SysError link_unnamed(File& file, const std::string& path);
 
-// Creates the file `path` for writing, with permission bits `mode`, where
-// no file of that name exists (name_taken() otherwise).
+// Creates the temporary file `path` for writing, with permission bits
+// `mode`, where no file of that name exists (name_taken() otherwise).
+// Where the system can, the file is marked to go when it is closed, by
+// whatever ends the program (Windows), until keep_temporary().
 SysError create_new(const std::string& path, unsigned mode, FilePtr* file);
+
+// Makes the named temporary `file` stay when it is closed, as the file it
+// is to become: a `new_target` loses what marked it as temporary.
+SysError keep_temporary(File& file, bool new_target);
 
 // Gives `out` the identity of the existing file `target`: owner and group,
 // then every permission bit, and every extended attribute and ACL except

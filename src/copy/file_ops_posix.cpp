@@ -231,6 +231,10 @@ SysError create_new(const std::string& path, unsigned mode, FilePtr* file) {
   return {};
 }
 
+// A named file is named from its creation on, and removed by the signals
+// that end the program; nothing marks it otherwise.
+SysError keep_temporary(File&, bool) { return {}; }
+
 // --- Facility: the full flush ----------------------------------------
 // Data and metadata all the way to the disk. macOS's fsync(2) hands them
 // to the drive, which may keep them in its cache; F_FULLFSYNC asks the

@@ -36,6 +36,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // The attributes a replacement takes from the file it replaces.
 constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// Those, and the mark of the temporary file, which the target must not get.
+constexpr DWORD kMarks = kCarried | FILE_ATTRIBUTE_TEMPORARY;
 
 SysError last_error() { return static_cast<int>(GetLastError()); }
 
@@ -208,13 +210,33 @@ SysError link_unnamed(File&, const std::string&) { return kNoFacility; }
 
 SysError create_new(const std::string& path, unsigned, FilePtr* file) {
   // Shared for deletion, so that the console handler can remove it while
-  // it is open.
+  // it is open; hidden and temporary while it is written.
   HANDLE handle = open_wide(path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
-                            CREATE_NEW);
+                            CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
   if (handle == INVALID_HANDLE_VALUE)
     return last_error();
   *file = adopt(handle);
+  // Marked for deletion from the start, so that the system removes it
+  // when its handle goes, whatever ends the program (a forced end, a
+  // crash). A file system that cannot mark it still has the console
+  // handler, which removes it on Ctrl-C.
+  FILE_DISPOSITION_INFO gone{};
+  gone.DeleteFile = TRUE;
+  SetFileInformationByHandle(handle, FileDispositionInfo, &gone, sizeof gone);
   return {};
+}
+
+SysError keep_temporary(File& file, bool new_target) {
+  FILE_DISPOSITION_INFO kept{};  // DeleteFile FALSE
+  if (!SetFileInformationByHandle(handle_of(file), FileDispositionInfo, &kept, sizeof kept))
+    return last_error();
+  if (!new_target)
+    return {};  // the target's own attributes were given to it
+  FILE_BASIC_INFO basic{};  // times left 0 stay as they are
+  basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(handle_of(file), FileBasicInfo, &basic, sizeof basic)
+             ? SysError()
+             : last_error();
 }
 
 // The attributes and the creation time, and only where the new file does
@@ -231,7 +253,7 @@ SysError carry_identity(const std::string& target, File& out) {
   basic.CreationTime.HighPart = static_cast<LONG>(data.ftCreationTime.dwHighDateTime);
   basic.FileAttributes = data.dwFileAttributes & kCarried;
   if (basic.CreationTime.QuadPart == have.CreationTime.QuadPart &&
-      basic.FileAttributes == (have.FileAttributes & kCarried))
+      basic.FileAttributes == (have.FileAttributes & kMarks))
     return {};
   if (basic.FileAttributes == 0)
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
@@ -300,6 +322,15 @@ SysError replace_file(const std::string& from, const std::string& to) {
   std::wstring target = full_path(system_path(to));
   DWORD before = GetFileAttributesW(target.c_str());
   if (before != INVALID_FILE_ATTRIBUTES) {
+    // A target that another program holds without sharing its deletion
+    // cannot be replaced, and ReplaceFileW would leave a file of its own
+    // in the folder finding that out: the refusal comes first.
+    HANDLE probe = CreateFileW(target.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
+      return ERROR_SHARING_VIOLATION;
+    if (probe != INVALID_HANDLE_VALUE)
+      CloseHandle(probe);
     if (ReplaceFileW(target.c_str(), source.c_str(), nullptr,
                      REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
                      nullptr)) {
@@ -307,8 +338,8 @@ SysError replace_file(const std::string& from, const std::string& to) {
       // "hidden", which it reads from the temporary file's leading dot),
       // they are set again. The content is in place either way.
       DWORD after = GetFileAttributesW(target.c_str());
-      if (after != INVALID_FILE_ATTRIBUTES && (after & kCarried) != (before & kCarried))
-        SetFileAttributesW(target.c_str(), (after & ~kCarried) | (before & kCarried));
+      if (after != INVALID_FILE_ATTRIBUTES && (after & kMarks) != (before & kMarks))
+        SetFileAttributesW(target.c_str(), (after & ~kMarks) | (before & kMarks));
       return {};
     }
     DWORD err = GetLastError();

@@ -1,16 +1,20 @@
-// hold_open FILE: opens FILE for reading and writing, sharing reading and
-// writing but not deletion, as an editor or a log viewer does; prints
-// "held" and keeps it open until its standard input ends.
+// hold_open FILE [none]: opens FILE for reading and writing, sharing
+// reading and writing but not deletion, as an editor or a log viewer does
+// (with "none", sharing nothing, as a program that locks its file does);
+// prints "held" and keeps it open until its standard input ends.
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2)
+  if (argc != 2 && argc != 3)
     return 2;
-  HANDLE file = CreateFileW(argv[1], GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD share = argc == 3 && std::wcscmp(argv[2], L"none") == 0
+                    ? 0
+                    : FILE_SHARE_READ | FILE_SHARE_WRITE;
+  HANDLE file = CreateFileW(argv[1], GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return 1;
   std::puts("held");
