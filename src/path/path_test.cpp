@@ -41,6 +41,32 @@ TEST(PathSplit, WindowsAndPosixSeparators) {
   }
 }
 
+TEST(PathSplit, PlatformFolderPart) {
+  // The platform's own test gives what its set of separators gives.
+  const bool windows = path_separators() != "/";
+  const struct {
+    std::string path;
+    std::size_t posix;
+    std::size_t windows;
+  } cases[] = {
+      {"", 0, 0},
+      {"a", 0, 0},
+      {"/", 1, 1},
+      {"dir/", 4, 4},
+      {"dir/sub/a.txt", 8, 8},
+      {"//a", 2, 2},
+      {"dir\\a.txt", 0, 4},
+      {"c:a.txt", 0, 2},
+      {"c:\\x/y\\", 5, 7},
+      {"a:b/c", 4, 4},
+      {"\\", 0, 1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(folder_part_length(c.path), windows ? c.windows : c.posix) << c.path;
+    EXPECT_EQ(folder_part_length(c.path), prefix_length(c.path, path_separators())) << c.path;
+  }
+}
+
 TEST(HasWildcards, Characters) {
   EXPECT_TRUE(has_wildcards("a*"));
   EXPECT_TRUE(has_wildcards("a?"));
