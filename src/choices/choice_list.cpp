@@ -7,8 +7,8 @@
 
 namespace {
 
-// Enough for some 1,500 nodes of typical names, and below the size from
-// which the C library maps each block apart.
+// Room for some 1,500 nodes with copies of typical names, and below the
+// size from which the C library maps each block apart.
 constexpr std::size_t kBlockSize = 64 * 1024;
 
 std::size_t aligned(std::size_t size) {
@@ -42,10 +42,9 @@ void* ChoiceList::allocate(std::size_t size) {
     // A name longer than a block gets a block of its own size.
     std::size_t header = aligned(sizeof(Block));
     std::size_t block_size = header + size > kBlockSize ? header + size : kBlockSize;
-    auto* block = static_cast<Block*>(::operator new(block_size));
-    block->previous = newest_;
-    newest_ = block;
-    free_ = reinterpret_cast<char*>(block) + header;
+    void* memory = ::operator new(block_size);
+    newest_ = new (memory) Block{newest_};
+    free_ = static_cast<char*>(memory) + header;
     room_ = block_size - header;
   }
   void* room = free_;

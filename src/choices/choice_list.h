@@ -40,7 +40,8 @@ class ChoiceList {
 void add_choice(ChoiceList* list, std::string_view name);
 
 // Links a new node for `name` itself in front of the list, without a copy:
-// the text must stay as it is for as long as the list lasts.
+// the text must stay as it is for as long as the list lasts. Throws as
+// add_choice does.
 void add_lasting_choice(ChoiceList* list, const char* name);
 
 #endif  // PICKCOPY_CHOICES_CHOICE_LIST_H_
