@@ -40,9 +40,8 @@ void print_usage() {
       stderr);
 }
 
-// Prepends the first kMaxNames names of `pattern`, in the order the
-// directory search delivers them. `name` is the buffer each name is
-// fetched into.
+// Prepends the first kMaxNames names of `pattern`, in the order its search
+// delivers them. `name` is the buffer each name is fetched into.
 void collect_pattern(const std::string& pattern, std::string* name, ChoiceList* choices) {
   MatchSearchPtr search;
   switch (find_match(pattern, &search)) {
