@@ -45,7 +45,7 @@ void BM_sort_choices(benchmark::State& state) {
   std::vector<std::string> names = make_names(n);
   ChoiceList list;
   for (const std::string& name : names)
-    list.head = add_choice(list.head, name);
+    add_choice(&list, name);
   // The sort is repeated on its own output relinked in the original order.
   std::vector<ChoiceNode*> order;
   for (ChoiceNode* node = list.head; node != nullptr; node = node->next)

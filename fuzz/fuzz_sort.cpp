@@ -1,6 +1,7 @@
 // Fuzzes compare_names through the sort: the result is a permutation of
 // the input, ordered pairwise along the merge's own tie rule, and names that
-// compare equal keep their pending order.
+// compare equal keep their pending order; the nodes' comparison agrees with
+// compare_names for every pair.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,14 @@
 #include "choices/choice_list.h"
 #include "choices/compare_names.h"
 #include "choices/sort_choices.h"
+
+namespace {
+
+bool nodes_agree(const ChoiceNode* a, const ChoiceNode* b) {
+  return compare_names(a->name, a->folder, b->name, b->folder) == compare_names(a->name, b->name);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // Names are the input's pieces between zero bytes, each tagged with its
@@ -30,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   ChoiceList list;
   for (auto it = names.rbegin(); it != names.rend(); ++it)
-    list.head = add_choice(list.head, *it);
+    add_choice(&list, *it);
   std::map<const char*, std::size_t> position;
   std::size_t i = 0;
   for (const ChoiceNode* n = list.head; n != nullptr; n = n->next)
@@ -47,7 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const ChoiceNode* n : out)
     if (position.count(n->name) == 0 || seen[n->name]++ != 0)
       std::abort();  // not a permutation
+  // The sort compares nodes with the folder part each was given; that must
+  // agree with compare_names on the names alone: every pair of the first
+  // names here, and every pair of neighbours below.
+  const std::size_t first = out.size() < 64 ? out.size() : 64;
+  for (std::size_t x = 0; x < first; ++x)
+    for (std::size_t y = 0; y < first; ++y)
+      if (!nodes_agree(out[x], out[y]))
+        std::abort();
   for (std::size_t k = 0; k + 1 < out.size(); ++k) {
+    if (!nodes_agree(out[k], out[k + 1]) || !nodes_agree(out[k + 1], out[k]))
+      std::abort();
     int c = compare_names(out[k]->name, out[k + 1]->name);
     int r = compare_names(out[k + 1]->name, out[k]->name);
     if (c != -r)

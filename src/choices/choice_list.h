@@ -1,32 +1,47 @@
-// The collected candidate names: a singly linked list whose nodes each
-// carry a private copy of their name in the same allocation.
+// The collected candidate names: a singly linked list. The list owns its
+// nodes and the copies of their names, carved one after another from large
+// blocks and released together, so that a name costs no allocation of its
+// own.
 #ifndef PICKCOPY_CHOICES_CHOICE_LIST_H_
 #define PICKCOPY_CHOICES_CHOICE_LIST_H_
 
+#include <cstddef>
 #include <string_view>
 
 struct ChoiceNode {
   ChoiceNode* next;
-  const char* name;  // points just past the node, into the same block
+  const char* name;
+  std::size_t folder;  // length of the name's folder part, up to its last separator
 };
 
-// Links a new node holding a copy of `name` in front of `list` and returns
-// it as the new head. Throws std::bad_alloc when memory runs out, which
-// the program reports as "out of storage".
-ChoiceNode* add_choice(ChoiceNode* list, std::string_view name);
-
-// Releases every node of `list`.
-void free_choices(ChoiceNode* list);
-
-// Owns a list for the duration of a scope.
 class ChoiceList {
  public:
   ChoiceList() = default;
   ChoiceList(const ChoiceList&) = delete;
   ChoiceList& operator=(const ChoiceList&) = delete;
-  ~ChoiceList() { free_choices(head); }
+  ~ChoiceList();
+
+  // Room for `size` bytes, aligned for a node, that lasts as long as the
+  // list. Throws std::bad_alloc when memory runs out.
+  void* allocate(std::size_t size);
 
   ChoiceNode* head = nullptr;
+
+ private:
+  struct Block;
+  Block* newest_ = nullptr;  // each block links to the one before it
+  char* free_ = nullptr;     // the unused end of the newest block
+  std::size_t room_ = 0;
 };
+
+// Links a new node holding a copy of `name` in front of the list. Throws
+// std::bad_alloc when memory runs out, which the program reports as "out
+// of storage".
+void add_choice(ChoiceList* list, std::string_view name);
+
+// Links a new node for `name` itself in front of the list, without a copy:
+// the text must stay as it is for as long as the list lasts. Throws as
+// add_choice does.
+void add_lasting_choice(ChoiceList* list, const char* name);
 
 #endif  // PICKCOPY_CHOICES_CHOICE_LIST_H_

@@ -36,28 +36,9 @@ int compare_values(const char* a, int a_count, const char* b, int b_count) {
   return r > 0 ? 1 : (r < 0 ? -1 : 0);
 }
 
-}  // namespace
-
-bool numeric_stem(const char* s, const char** digits, int* count) {
-  const char* fail;
-  return scan_stem(s, digits, count, &fail);
-}
-
-std::size_t shared_folder_length(const char* a, const char* b) {
-  static const std::string_view separators = path_separators();
-  std::size_t shared = 0;
-  for (std::size_t i = 0; a[i] == b[i] && a[i] != '\0'; ++i)
-    if (is_separator(a[i], separators))
-      shared = i + 1;
-  return shared;
-}
-
-int compare_names(const char* a, const char* b) {
-  // Two names in the same folder are ordered by what follows the folder,
-  // so that "./opt9" and "./opt10" compare as "opt9" and "opt10" do.
-  std::size_t shared = shared_folder_length(a, b);
-  a += shared;
-  b += shared;
+// Compares two names from where they differ in folder, as compare_names
+// describes.
+int compare_rests(const char* a, const char* b) {
   // Once a stem scan has failed at some byte, every later start up to that
   // byte fails at the same byte, so the scan is skipped until it is passed.
   // This keeps long runs of digits linear instead of quadratic.
@@ -78,4 +59,34 @@ int compare_names(const char* a, const char* b) {
     if (ca != cb || ca == 0)
       return ca > cb ? 1 : (ca < cb ? -1 : 0);
   }
+}
+
+}  // namespace
+
+bool numeric_stem(const char* s, const char** digits, int* count) {
+  const char* fail;
+  return scan_stem(s, digits, count, &fail);
+}
+
+std::size_t shared_folder_length(const char* a, const char* b) {
+  std::size_t same = 0;
+  while (a[same] == b[same] && a[same] != '\0')
+    ++same;
+  return folder_part_length(std::string_view(a, same));
+}
+
+int compare_names(const char* a, const char* b) {
+  // Two names in the same folder are ordered by what follows the folder,
+  // so that "./opt9" and "./opt10" compare as "opt9" and "opt10" do.
+  std::size_t shared = shared_folder_length(a, b);
+  return compare_rests(a + shared, b + shared);
+}
+
+int compare_names(const char* a, std::size_t a_folder, const char* b, std::size_t b_folder) {
+  // The shorter folder part is empty or ends with a separator. Where the
+  // other name begins with it, the two share it, and what else they share
+  // holds no separator: past its folder part, its own name has none.
+  std::size_t shorter = a_folder < b_folder ? a_folder : b_folder;
+  std::size_t shared = std::memcmp(a, b, shorter) == 0 ? shorter : shared_folder_length(a, b);
+  return compare_rests(a + shared, b + shared);
 }

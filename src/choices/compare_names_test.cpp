@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "choices/choice_list.h"
 #include "path/path.h"
 
 namespace {
@@ -48,36 +49,102 @@ TEST(CompareNames, Table) {
   }
 }
 
+// Pairs whose order depends on the folder part they share; '\\' and ':'
+// separate only on Windows. Names without a shared folder part compare as
+// in the table above.
+struct FolderCase {
+  const char* a;
+  const char* b;
+  int posix;
+  int windows;
+};
+
+const FolderCase kFolderCases[] = {
+    {"./opt9.txt", "./opt10.txt", -1, -1},
+    {"../cfg/opt2.txt", "../cfg/opt10.txt", -1, -1},
+    {"../cfg/opt1.txt", "../cfg/opt1.txt", 0, 0},
+    {"1.5/b", "1.5/a", 1, 1},
+    {"./a.txt", "./a.bat", 0, 0},
+    {"d/10track", "d/9track", -1, -1},
+    {"d/Zeta", "d/alpha", -1, -1},
+    {".\\opt9.txt", ".\\opt10.txt", 0, -1},
+    {"..\\x\\opt10", "..\\x\\opt9", 0, 1},
+    {"c:opt9", "c:opt10", -1, -1},  // the stems of the whole names decide on POSIX
+    {".:x9", ".:x10", 0, -1},
+    {"dir/a", "dir2/a", -1, -1},  // no shared folder
+    {"2/x", "10/x", 1, 1},  // no shared folder: the bytes decide, as ever
+    // A name that is its own folder part: what follows it is empty.
+    {"1.5/", "1.5/x", -1, -1},
+    {"1.5/", "1.5/", 0, 0},
+    {"dir/", "dir/0", 0, 0},
+    {"1.5/", "1.5", 0, 0},
+    {"dir/", "dir", 1, 1},
+    // Separators at both ends.
+    {"/1.5/", "/1.5/x", -1, -1},
+    {"/", "/1", -1, -1},
+    {"/", "", 1, 1},
+    {"/a", "a", -1, -1},
+    {"/9", "10", -1, -1},
+    {"/x/10", "/x/9", 1, 1},
+    {"//a", "/a", -1, -1},
+    // One folder part begins the other name, or begins it as text only.
+    {"1.5/b", "1.5/a/c", 1, 1},
+    {"a/b/x", "a/bc/x", -1, -1},
+    {"1.5/a/c", "1.5/ab/c", -1, -1},
+    {"x/10", "x/10/", -1, -1},
+    // Folder parts of one length that differ.
+    {"1.5/b/9", "1.5/a/10", 1, 1},
+    {"ab/9", "ac/10", -1, -1},
+    // Equal folder parts of different names.
+    {"d/1.5/b", "d/1.5/a", 1, 1},
+    {"d/10", "d/9", 1, 1},
+    // Windows separators, alone and mixed with '/'.
+    {"1.5\\", "1.5\\x", 0, -1},
+    {"\\1.5\\", "\\1.5\\x", 0, -1},
+    {"c:1.5\\b", "c:1.5\\a", 0, 1},
+    {"1.5\\b", "1.5/a", 0, 0},
+    {"a\\x/9", "a/x\\10", 1, 1},
+    {"c:", "c:0", 0, 0},
+};
+
+int expected_order(const FolderCase& c) {
+  return path_separators() != "/" ? c.windows : c.posix;
+}
+
 TEST(CompareNames, NamesInOneFolder) {
-  // Both names in the same folder compare by what follows it; '\\' and ':'
-  // separate only on Windows. Names without a shared folder part compare
-  // as in the table above.
-  const bool windows = path_separators() != "/";
-  const struct {
-    std::string a;
-    std::string b;
-    int posix;
-    int windows;
-  } cases[] = {
-      {"./opt9.txt", "./opt10.txt", -1, -1},
-      {"../cfg/opt2.txt", "../cfg/opt10.txt", -1, -1},
-      {"../cfg/opt1.txt", "../cfg/opt1.txt", 0, 0},
-      {"1.5/b", "1.5/a", 1, 1},
-      {"./a.txt", "./a.bat", 0, 0},
-      {"d/10track", "d/9track", -1, -1},
-      {"d/Zeta", "d/alpha", -1, -1},
-      {".\\opt9.txt", ".\\opt10.txt", 0, -1},
-      {"..\\x\\opt10", "..\\x\\opt9", 0, 1},
-      {"c:opt9", "c:opt10", -1, -1},  // the stems of the whole names decide on POSIX
-      {".:x9", ".:x10", 0, -1},
-      {"dir/a", "dir2/a", -1, -1},  // no shared folder
-      {"2/x", "10/x", 1, 1},  // no shared folder: the bytes decide, as ever
-  };
-  for (const auto& c : cases) {
-    int expected = windows ? c.windows : c.posix;
-    EXPECT_EQ(compare_names(c.a.c_str(), c.b.c_str()), expected) << c.a << " vs " << c.b;
-    EXPECT_EQ(compare_names(c.b.c_str(), c.a.c_str()), -expected) << c.b << " vs " << c.a;
+  for (const auto& c : kFolderCases) {
+    int expected = expected_order(c);
+    EXPECT_EQ(compare_names(c.a, c.b), expected) << c.a << " vs " << c.b;
+    EXPECT_EQ(compare_names(c.b, c.a), -expected) << c.b << " vs " << c.a;
   }
+}
+
+// The sort compares nodes, each with the folder part it was given when it
+// was added; that must give what compare_names gives for the names alone,
+// whether the node holds a copy of its name or the name itself.
+void expect_nodes_agree(const std::string& a, const std::string& b) {
+  ChoiceList list;
+  add_choice(&list, a);
+  const ChoiceNode& na = *list.head;
+  add_choice(&list, b);
+  const ChoiceNode& copied = *list.head;
+  add_lasting_choice(&list, b.c_str());
+  const ChoiceNode& lasting = *list.head;
+  int expected = compare_names(na.name, copied.name);
+  EXPECT_EQ(compare_names(na.name, na.folder, copied.name, copied.folder), expected)
+      << '"' << a << "\" vs \"" << b << '"';
+  EXPECT_EQ(compare_names(na.name, na.folder, lasting.name, lasting.folder), expected)
+      << '"' << a << "\" vs \"" << b << "\", not copied";
+}
+
+TEST(CompareNames, NodesWithTheirFolderPartsAgree) {
+  for (const auto& c : kFolderCases) {
+    expect_nodes_agree(c.a, c.b);
+    expect_nodes_agree(c.b, c.a);
+  }
+  // A copied name ends at its first zero byte, as compare_names sees it:
+  // these are "a/" twice, not names in "a/\0b/".
+  expect_nodes_agree(std::string("a/\0b/9", 6), std::string("a/\0b/10", 7));
 }
 
 TEST(NumericStem, ValuesAndRejections) {

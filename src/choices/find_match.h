@@ -13,9 +13,17 @@ struct MatchSearchCloser {
 // Closing the pointer abandons the search and releases what it holds.
 using MatchSearchPtr = std::unique_ptr<MatchSearch, MatchSearchCloser>;
 
-// Starts a search for `pattern`. Returns null when the platform finds no
-// entry or cannot search (for instance the directory does not exist).
-MatchSearchPtr find_match(const std::string& pattern);
+// What a pattern stands for, as its search starts.
+enum class MatchStart {
+  kNothing,  // no entry, or the platform cannot search (no such folder)
+  kItself,   // the one entry that the pattern names as it is written
+  kSearch,   // the names that the open search delivers
+};
+
+// Starts a search for `pattern`. Where the platform searches, `*search`
+// then holds the open search. A pattern without wildcards may be looked up
+// at once and stand for itself, with no search and nothing allocated.
+MatchStart find_match(const std::string& pattern, MatchSearchPtr* search);
 
 // Fetches the next name of `search` into `*name`: the pattern's directory
 // prefix followed by the entry's name. Returns false once the search is

@@ -119,23 +119,21 @@ bool next_match(MatchSearch& search, std::string* name) {
 
 }  // namespace
 
-MatchSearchPtr find_match(const std::string& pattern) {
-  MatchSearchPtr search(new MatchSearch);
-  search->pattern = pattern;
-  search->pieces = split_pieces(pattern);
+MatchStart find_match(const std::string& pattern, MatchSearchPtr* search) {
+  // Most arguments arrive already expanded by the shell: one lookup each,
+  // and the name is the pattern's own text.
+  if (!has_wildcards(pattern))
+    return entry_exists(pattern) ? MatchStart::kItself : MatchStart::kNothing;
+  MatchSearchPtr started(new MatchSearch);
+  started->pattern = pattern;
+  started->pieces = split_pieces(pattern);
   std::string base;
-  std::size_t first_wild = add_literal_pieces(search->pieces, 0, &base);
-  if (first_wild == search->pieces.size()) {
-    // Most arguments arrive already expanded by the shell: one lookup each.
-    if (!entry_exists(pattern))
-      return nullptr;
-    search->literal_pending = true;
-    return search;
-  }
-  enter(*search, std::move(base), first_wild);
-  if (search->levels.empty())
-    return nullptr;
-  return search;
+  std::size_t first_wild = add_literal_pieces(started->pieces, 0, &base);
+  enter(*started, std::move(base), first_wild);
+  if (started->levels.empty())
+    return MatchStart::kNothing;
+  *search = std::move(started);
+  return MatchStart::kSearch;
 }
 
 bool find_match(MatchSearch& search, std::string* name) {

@@ -21,15 +21,19 @@ void MatchSearchCloser::operator()(MatchSearch* search) const {
   delete search;
 }
 
-MatchSearchPtr find_match(const std::string& pattern) {
-  MatchSearchPtr search(new MatchSearch);
+// Every pattern is searched, even one without wildcards: the search gives
+// the entry's name as the system spells it, which may differ from the
+// pattern in case or be its long form.
+MatchStart find_match(const std::string& pattern, MatchSearchPtr* search) {
+  MatchSearchPtr started(new MatchSearch);
   // The search looks in the directory named before the last '\', ':' or
   // '/', so each name must carry that same prefix to be found again.
-  search->prefix = wide_name(pattern.substr(0, prefix_length(pattern, path_separators())));
-  search->handle = FindFirstFileW(system_path(pattern).c_str(), &search->found);
-  if (search->handle == INVALID_HANDLE_VALUE)
-    return nullptr;
-  return search;
+  started->prefix = wide_name(pattern.substr(0, folder_part_length(pattern)));
+  started->handle = FindFirstFileW(system_path(pattern).c_str(), &started->found);
+  if (started->handle == INVALID_HANDLE_VALUE)
+    return MatchStart::kNothing;
+  *search = std::move(started);
+  return MatchStart::kSearch;
 }
 
 bool find_match(MatchSearch& search, std::string* name) {

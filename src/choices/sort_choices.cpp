@@ -26,10 +26,10 @@ ChoiceNode* sort_run(ChoiceNode** pending, std::size_t limit) {
 }  // namespace
 
 ChoiceNode* merge_choices(ChoiceNode* a, ChoiceNode* b) {
-  ChoiceNode head{nullptr, nullptr};
+  ChoiceNode head{};
   ChoiceNode* tail = &head;
   while (a != nullptr && b != nullptr) {
-    ChoiceNode** from = compare_names(a->name, b->name) <= 0 ? &a : &b;
+    ChoiceNode** from = compare_names(a->name, a->folder, b->name, b->folder) <= 0 ? &a : &b;
     ChoiceNode* node = *from;
     *from = node->next;
     node->next = nullptr;

@@ -5,7 +5,9 @@
 #include "choices/choice_list.h"
 
 // Merges two ordered lists; `a` comes from earlier in the pending list than
-// `b`, and on a tie a's node goes first, so the merge is stable.
+// `b`, and on a tie a's node goes first, so the merge is stable. Nodes are
+// compared as compare_names compares their names, with the folder part
+// each node keeps.
 ChoiceNode* merge_choices(ChoiceNode* a, ChoiceNode* b);
 
 // Returns `list` in menu order by relinking its nodes; allocates nothing.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,7 @@ using Names = std::vector<std::string>;
 Names sorted(const Names& pending) {
   ChoiceList list;
   for (auto it = pending.rbegin(); it != pending.rend(); ++it)
-    list.head = add_choice(list.head, *it);
+    add_choice(&list, *it);
   list.head = sort_choices(list.head);
   Names out;
   for (const ChoiceNode* n = list.head; n != nullptr; n = n->next)
@@ -55,6 +56,33 @@ TEST(SortChoices, LargeListIsOrderedAndComplete) {
   ASSERT_EQ(out.size(), pending.size());
   for (std::size_t i = 1; i < out.size(); ++i)
     EXPECT_LE(std::stoi(out[i - 1].substr(1)), std::stoi(out[i].substr(1)));
+}
+
+TEST(ChoiceList, NamesOfAnyLengthKeepTheirText) {
+  // The list's storage comes in blocks of 64 KiB: names fill several, and a
+  // name longer than a block gets one of its own, before or after others.
+  const std::size_t lengths[] = {0, 1, 7, 8, 9, 65535, 65536, 100000, 3, 200000, 0};
+  Names names;
+  for (std::size_t length : lengths)
+    names.push_back(std::string(length, 'x') + "/" + std::to_string(length));
+  for (int i = 0; i < 5000; ++i)
+    names.push_back("f" + std::to_string(i));
+  ChoiceList list;
+  for (const std::string& name : names)
+    add_choice(&list, name);
+  const std::string lasting = "folder/lasting";
+  add_lasting_choice(&list, lasting.c_str());
+  EXPECT_EQ(list.head->name, lasting.c_str());  // the text itself, not a copy
+  EXPECT_EQ(list.head->folder, 7u);
+  auto name = names.rbegin();
+  for (const ChoiceNode* n = list.head->next; n != nullptr; n = n->next, ++name) {
+    ASSERT_NE(name, names.rend());
+    EXPECT_EQ(n->name, *name);
+    std::size_t slash = name->find('/');
+    EXPECT_EQ(n->folder, slash == std::string::npos ? 0 : slash + 1) << n->name;
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(n) % alignof(ChoiceNode), 0u);
+  }
+  EXPECT_EQ(name, names.rend());
 }
 
 }  // namespace

@@ -55,18 +55,35 @@ int request_answered() {
   return 0;
 }
 
-// Prepends the first kMaxNames names of each pattern, in the order the
-// directory search delivers them.
-void collect(const std::vector<std::string>& patterns, ChoiceList* choices) {
-  std::string name;
-  for (const std::string& pattern : patterns) {
-    MatchSearchPtr search = find_match(pattern);
-    for (int given = 0; search && find_match(*search, &name); ++given) {
-      if (given == kMaxNames)
-        break;  // the 26th name is dropped and the search abandoned
-      choices->head = add_choice(choices->head, name);
-    }
+// Prepends the first kMaxNames names of `pattern`, in the order its search
+// delivers them. `name` is the buffer each name is fetched into.
+void collect_pattern(const std::string& pattern, std::string* name, ChoiceList* choices) {
+  MatchSearchPtr search;
+  switch (find_match(pattern, &search)) {
+    case MatchStart::kNothing:
+      break;
+    case MatchStart::kItself:
+      // The arguments last as long as the list: the node keeps the
+      // pattern's own text.
+      add_lasting_choice(choices, pattern.c_str());
+      break;
+    case MatchStart::kSearch:
+      for (int given = 0; find_match(*search, name); ++given) {
+        if (given == kMaxNames)
+          break;  // the 26th name is dropped and the search abandoned
+        add_choice(choices, *name);
+      }
+      break;
   }
+}
+
+// Collects the names of the patterns from `first` on; each pattern's
+// search is released before the next begins.
+void collect(std::vector<std::string>::const_iterator first,
+             std::vector<std::string>::const_iterator last, ChoiceList* choices) {
+  std::string name;
+  for (; first != last; ++first)
+    collect_pattern(*first, &name, choices);
 }
 
 // Shows up to kMaxNames entries and returns their names in menu order.
@@ -139,7 +156,7 @@ int run_pickcopy(const std::vector<std::string>& args) {
   }
   const std::string& target = args[1];
   ChoiceList choices;
-  collect(std::vector<std::string>(args.begin() + 2, args.end()), &choices);
+  collect(args.begin() + 2, args.end(), &choices);
   choices.head = sort_choices(choices.head);
   std::vector<const char*> names = show_menu(choices.head);
 

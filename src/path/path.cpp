@@ -11,10 +11,7 @@ bool is_separator(char c, std::string_view separators) {
 }
 
 std::size_t prefix_length(std::string_view path, std::string_view separators) {
-  for (std::size_t i = path.size(); i > 0; --i)
-    if (is_separator(path[i - 1], separators))
-      return i;
-  return 0;
+  return prefix_length_where(path, [separators](char c) { return is_separator(c, separators); });
 }
 
 std::string_view directory_part(std::string_view path, std::string_view separators) {

@@ -41,6 +41,28 @@ TEST(PathSplit, WindowsAndPosixSeparators) {
   }
 }
 
+TEST(PathSplit, PlatformFolderPart) {
+  // The platform's own test gives what its set of separators gives.
+  const bool windows = path_separators() != "/";
+  const struct {
+    std::string path;
+    std::size_t posix;
+    std::size_t windows;
+  } cases[] = {
+      {"", 0, 0},
+      {"a", 0, 0},
+      {"dir/", 4, 4},
+      {"dir/sub/a.txt", 8, 8},
+      {"dir\\a.txt", 0, 4},
+      {"c:a.txt", 0, 2},
+      {"c:\\x/y\\", 5, 7},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(folder_part_length(c.path), windows ? c.windows : c.posix) << c.path;
+    EXPECT_EQ(folder_part_length(c.path), prefix_length(c.path, path_separators())) << c.path;
+  }
+}
+
 TEST(HasWildcards, Characters) {
   EXPECT_TRUE(has_wildcards("a*"));
   EXPECT_TRUE(has_wildcards("a?"));
