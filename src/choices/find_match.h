@@ -1,5 +1,5 @@
-// Expansion of one wildcard pattern into directory entries, one name per
-// fetch, through the platform's directory search.
+// Expansion of one wildcard pattern into folder entries, one name per
+// fetch, through the platform's folder search.
 #ifndef PICKCOPY_CHOICES_FIND_MATCH_H_
 #define PICKCOPY_CHOICES_FIND_MATCH_H_
 
@@ -25,7 +25,7 @@ enum class MatchStart {
 // at once and stand for itself, with no search and nothing allocated.
 MatchStart find_match(const std::string& pattern, MatchSearchPtr* search);
 
-// Fetches the next name of `search` into `*name`: the pattern's directory
+// Fetches the next name of `search` into `*name`: the pattern's folder
 // prefix followed by the entry's name. Returns false once the search is
 // exhausted. Entries come in the platform's own order, unfiltered.
 bool find_match(MatchSearch& search, std::string* name);

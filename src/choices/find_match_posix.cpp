@@ -1,4 +1,4 @@
-// Directory search on POSIX systems, as the shell expands a pattern: every
+// FolderReader search on POSIX systems, as the shell expands a pattern: every
 // component that holds wildcards is matched with fnmatch(3) against the
 // entries of its folder (a leading '.' only explicitly), folders are read
 // lazily and depth first in their own order, so that a pattern that has
@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "choices/directory.h"
+#include "choices/folder_reader.h"
 #include "choices/find_match.h"
 #include "choices/wildcards.h"
 
@@ -26,7 +26,7 @@ struct Piece {
 struct Level {
   std::string base;  // the folder's path, ending in its slashes ("" for ".")
   std::size_t piece;
-  DirectoryPtr dir;
+  FolderReaderPtr dir;
 };
 
 }  // namespace
@@ -78,7 +78,7 @@ std::size_t add_literal_pieces(const std::vector<Piece>& pieces, std::size_t nex
 }
 
 void enter(MatchSearch& search, std::string base, std::size_t piece) {
-  DirectoryPtr dir = open_directory(base.empty() ? "." : base);
+  FolderReaderPtr dir = open_folder(base.empty() ? "." : base);
   if (dir != nullptr)
     search.levels.push_back({std::move(base), piece, std::move(dir)});
 }

@@ -1,4 +1,4 @@
-// Directory search on Windows: a thin layer over FindFirstFileW and
+// FolderReader search on Windows: a thin layer over FindFirstFileW and
 // FindNextFileW, whose order and wildcard rules are the platform's own.
 // The wide functions find every name, whatever its characters, and take
 // paths past 260 characters.
@@ -26,7 +26,7 @@ void MatchSearchCloser::operator()(MatchSearch* search) const {
 // pattern in case or be its long form.
 MatchStart find_match(const std::string& pattern, MatchSearchPtr* search) {
   MatchSearchPtr started(new MatchSearch);
-  // The search looks in the directory named before the last '\', ':' or
+  // The search looks in the folder named before the last '\', ':' or
   // '/', so each name must carry that same prefix to be found again.
   started->prefix = wide_name(pattern.substr(0, folder_part_length(pattern)));
   started->handle = FindFirstFileW(system_path(pattern).c_str(), &started->found);

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-// True when `component` holds a character that the directory search
+// True when `component` holds a character that the folder search
 // treats as a wildcard.
 bool has_wildcards(std::string_view component);
 

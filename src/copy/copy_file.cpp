@@ -147,7 +147,7 @@ struct Stop {
 
 Stop replace_atomically(File& in, unsigned source_mode, const Target& t, ExitCleanup* cleanup,
                         CopyProgress* progress) {
-  const std::string folder(directory_part(t.real, path_separators()));
+  const std::string folder(folder_part(t.real, path_separators()));
   Replacement r(cleanup, folder);
   // A new target gets the source's bits, less what the system takes away
   // from a new file (the umask, a default ACL); an existing one gets its
@@ -214,7 +214,7 @@ std::string concerned(const Stop& stop, const std::string& source, const Target&
     return source;
   if (stop.step != Step::kCreate && stop.step != Step::kName)
     return t.shown;
-  std::string folder(directory_part(t.shown, path_separators()));
+  std::string folder(folder_part(t.shown, path_separators()));
   return folder.empty() ? "." : folder;
 }
 

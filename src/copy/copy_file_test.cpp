@@ -69,7 +69,7 @@ struct World {
   }
 
   bool has_folder_of(const std::string& path) {
-    std::string_view folder = directory_part(path, path_separators());
+    std::string_view folder = folder_part(path, path_separators());
     if (folder.empty())
       return true;
     folder.remove_suffix(1);

@@ -154,7 +154,7 @@ SysError follow_links(const std::string& path, std::string* real) {
     if (n < 0)
       return last_error();
     std::string next(link.data(), static_cast<std::size_t>(n));
-    at = next[0] == '/' ? next : std::string(directory_part(at, "/")) + next;
+    at = next[0] == '/' ? next : std::string(folder_part(at, "/")) + next;
   }
   return ELOOP;
 }

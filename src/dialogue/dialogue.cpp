@@ -24,7 +24,7 @@ namespace {
 
 // No pattern gives more names than this, and no more entries are shown:
 // the letters A to Y. A pattern that matches more gives the first 25 its
-// directory search delivers, and the menu the first 25 in menu order.
+// folder search delivers, and the menu the first 25 in menu order.
 constexpr int kMaxNames = 25;
 // Below this many entries an empty line precedes each prompt, so that a
 // short menu stands apart from it; a long one keeps the screen's lines.

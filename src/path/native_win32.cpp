@@ -107,7 +107,7 @@ std::wstring full_path(const std::wstring& path) {
 
 std::wstring system_path(const std::string& name) {
   std::wstring wide = wide_name(name);
-  // Directories are limited to 248 characters, files to 260.
+  // Folders are limited to 248 characters, files to 260.
   if (wide.size() < 248 || wide.compare(0, 4, L"\\\\?\\") == 0)
     return wide;
   std::wstring full = full_path(wide);

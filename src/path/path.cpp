@@ -14,7 +14,7 @@ std::size_t prefix_length(std::string_view path, std::string_view separators) {
   return prefix_length_where(path, [separators](char c) { return is_separator(c, separators); });
 }
 
-std::string_view directory_part(std::string_view path, std::string_view separators) {
+std::string_view folder_part(std::string_view path, std::string_view separators) {
   return path.substr(0, prefix_length(path, separators));
 }
 

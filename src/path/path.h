@@ -26,14 +26,14 @@ std::size_t prefix_length_where(std::string_view path, IsSeparator is_separator)
   return 0;
 }
 
-// Length of the directory part of `path`: everything up to and including
+// Length of the folder part of `path`: everything up to and including
 // its last separator; 0 when there is none.
 std::size_t prefix_length(std::string_view path, std::string_view separators);
 
-// The directory part of `path`, with its trailing separator; empty for none.
-std::string_view directory_part(std::string_view path, std::string_view separators);
+// The folder part of `path`, with its trailing separator; empty for none.
+std::string_view folder_part(std::string_view path, std::string_view separators);
 
-// What follows the directory part.
+// What follows the folder part.
 std::string_view last_component(std::string_view path, std::string_view separators);
 
 // True when `c` is one of `separators`.

@@ -15,7 +15,7 @@ TEST(PathSplit, WindowsAndPosixSeparators) {
   const struct {
     std::string path;
     const char* separators;
-    std::string directory;
+    std::string folder;
     std::string last;
   } cases[] = {
       {"a*.txt", kWindows, "", "a*.txt"},
@@ -35,9 +35,9 @@ TEST(PathSplit, WindowsAndPosixSeparators) {
       {"../x", kPosix, "../", "x"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(directory_part(c.path, c.separators), c.directory) << c.path;
+    EXPECT_EQ(folder_part(c.path, c.separators), c.folder) << c.path;
     EXPECT_EQ(last_component(c.path, c.separators), c.last) << c.path;
-    EXPECT_EQ(prefix_length(c.path, c.separators), c.directory.size()) << c.path;
+    EXPECT_EQ(prefix_length(c.path, c.separators), c.folder.size()) << c.path;
   }
 }
 

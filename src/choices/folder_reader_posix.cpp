@@ -7,10 +7,10 @@
 // halves the time to the menu. Elsewhere opendir(3) and readdir(3).
 //
 // A read that fails ends the listing as its end does: the search delivers
-// what it could read, as the platform's own directory search does.
+// what it could read, as the platform's own folder search does.
 #include <dirent.h>
 
-#include "choices/directory.h"
+#include "choices/folder_reader.h"
 
 #if PICKCOPY_HAVE_GETDENTS64
 
@@ -28,28 +28,28 @@ constexpr std::size_t kLargestRead = 32768;
 
 }  // namespace
 
-struct Directory {
+struct FolderReader {
   int fd;
   std::vector<char> buffer;
   std::size_t next = 0;
   std::size_t size = 0;
 };
 
-void DirectoryCloser::operator()(Directory* directory) const {
-  close(directory->fd);
-  delete directory;
+void FolderReaderCloser::operator()(FolderReader* reader) const {
+  close(reader->fd);
+  delete reader;
 }
 
-DirectoryPtr open_directory(const std::string& path) {
+FolderReaderPtr open_folder(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0)
     return nullptr;
-  DirectoryPtr directory(new Directory{fd, {}});
-  directory->buffer.reserve(kLargestRead);
-  return directory;
+  FolderReaderPtr reader(new FolderReader{fd, {}});
+  reader->buffer.reserve(kLargestRead);
+  return reader;
 }
 
-const char* next_entry(Directory& d) {
+const char* next_entry(FolderReader& d) {
   if (d.next >= d.size) {
     std::size_t want = d.buffer.empty() ? kFirstRead : std::min(d.buffer.size() * 2, kLargestRead);
     d.buffer.resize(want);
@@ -66,22 +66,22 @@ const char* next_entry(Directory& d) {
 
 #else
 
-struct Directory {
+struct FolderReader {
   DIR* dir;
 };
 
-void DirectoryCloser::operator()(Directory* directory) const {
-  closedir(directory->dir);
-  delete directory;
+void FolderReaderCloser::operator()(FolderReader* reader) const {
+  closedir(reader->dir);
+  delete reader;
 }
 
-DirectoryPtr open_directory(const std::string& path) {
+FolderReaderPtr open_folder(const std::string& path) {
   DIR* dir = opendir(path.c_str());
-  return DirectoryPtr(dir != nullptr ? new Directory{dir} : nullptr);
+  return FolderReaderPtr(dir != nullptr ? new FolderReader{dir} : nullptr);
 }
 
-const char* next_entry(Directory& directory) {
-  dirent* entry = readdir(directory.dir);
+const char* next_entry(FolderReader& reader) {
+  dirent* entry = readdir(reader.dir);
   return entry != nullptr ? entry->d_name : nullptr;
 }
 
