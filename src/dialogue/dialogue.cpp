@@ -14,11 +14,11 @@
 #include "copy/copy_file.h"
 #include "dialogue/console.h"
 #include "dialogue/first_line.h"
-#include "dialogue/progress.h"
 #include "dialogue/output.h"
+#include "dialogue/progress.h"
 #include "dialogue/prompt.h"
+#include "dialogue/report.h"
 #include "dialogue/wrap.h"
-#include "support/report.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "dialogue/console.h"
 #include "dialogue/dialogue.h"
-#include "support/report.h"
+#include "dialogue/report.h"
 
 int main(int argc, char** argv) {
   set_up_console();

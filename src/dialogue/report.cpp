@@ -1,4 +1,4 @@
-#include "support/report.h"
+#include "dialogue/report.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 // The one form in which pickcopy reports a failure on standard error.
-#ifndef PICKCOPY_SUPPORT_REPORT_H_
-#define PICKCOPY_SUPPORT_REPORT_H_
+#ifndef PICKCOPY_DIALOGUE_REPORT_H_
+#define PICKCOPY_DIALOGUE_REPORT_H_
 
 #include <string>
 
@@ -14,4 +14,4 @@ void report_failure(const std::string& what, const std::string& reason);
 // of memory, with the space before its newline that scripts have seen.
 void report_out_of_storage();
 
-#endif  // PICKCOPY_SUPPORT_REPORT_H_
+#endif  // PICKCOPY_DIALOGUE_REPORT_H_
