@@ -19,6 +19,8 @@ import tempfile
 ARGS = None
 
 PROMPT = "please indicate your choice "
+# The reason given where the target's name has come to lead elsewhere.
+CHANGED = "changed by another program during the copy; left as it is"
 USAGE = (
     "Usage:\n\n    pickcopy  file-name  choices\n\n"
     "file-name is the file that will be modified by copying one of\n"

@@ -2,13 +2,14 @@
 //
 // 1. The source must be a regular file; the target is resolved through
 //    symbolic links and, when it is a folder, to the source's last name
-//    component inside it.
+//    component inside it, and its folder and the file are held open.
 // 2. An existing target the user may not write is refused, and a target that
 //    is the source itself is left as it is.
-// 3. Atomic replace: a temporary file beside the target takes the data and
-//    the target's identity, is flushed, and is renamed over the target.
+// 3. Atomic replace: a temporary file in the held folder takes the data and
+//    the held target's identity, is flushed, and, once the target's name is
+//    seen to lead to the held file still, is renamed over it.
 // 4. Where the system refuses that (the folder, the mount or the identity
-//    will not allow it), the data are written over the target in place.
+//    will not allow it), the data are written over the held target in place.
 #include "copy/copy_file.h"
 
 #include <chrono>
@@ -26,25 +27,34 @@ constexpr int kNameAttempts = 100;
 
 struct Target {
   std::string shown;  // the name messages give: the user's, or the file in a folder
-  std::string real;   // the file that is replaced, links followed
-  PathStatus status;
+  Held held;          // what was checked, held
 };
 
 SysError resolve_target(const std::string& target, const std::string& source, Target* t) {
   t->shown = target;
-  SysError err = follow_links(t->shown, &t->real);
-  if (!err)
-    err = path_status(t->real, &t->status);
-  if (err || !t->status.folder)
+  SysError err = hold_target(t->shown, &t->held);
+  if (err || !t->held.status.folder)
     return err;
   std::string_view separators = path_separators();
-  t->shown = t->real;
+  t->shown = t->held.path;
   if (!t->shown.empty() && !is_separator(t->shown.back(), separators))
     t->shown += separators.front();
   t->shown += last_component(source, separators);
-  if ((err = follow_links(t->shown, &t->real)))
-    return err;
-  return path_status(t->real, &t->status);
+  return hold_target(t->shown, &t->held);
+}
+
+// No error while the target's name still leads, through the same folder,
+// to what was checked: held anew, the two are compared. Just before the
+// rename this leaves a swap only the instant between the two steps, in
+// which it can put nothing under the name but a file with the identity of
+// one the user may write.
+SysError check_unchanged(const Target& t) {
+  Held again;
+  SysError err = hold_target(t.shown, &again);
+  if (err.code == kDanglingLink || (!err && !same_target(t.held, again)))
+    return kTargetChanged;
+  err.in_folder = false;
+  return err;
 }
 
 // Holds off the signals that end the program for a scope.
@@ -64,8 +74,7 @@ class SignalHold {
 // and goes together with its registration, with the signals held.
 class Replacement {
  public:
-  Replacement(ExitCleanup* cleanup, std::string folder)
-      : cleanup_(cleanup), folder_(std::move(folder)) {}
+  Replacement(ExitCleanup* cleanup, const Held& target) : cleanup_(cleanup), target_(target) {}
   ~Replacement() { discard(); }
   Replacement(const Replacement&) = delete;
   Replacement& operator=(const Replacement&) = delete;
@@ -73,10 +82,11 @@ class Replacement {
   // Opens the file without a name where the system allows, else under a
   // fresh one.
   SysError create(unsigned mode) {
-    SysError err = open_unnamed(folder_, mode, &file_);
+    SysError err = open_unnamed(target_, mode, &file_);
     if (!err || !unsupported(err))
       return err;
-    return take_name([&](const std::string& name) { return create_new(name, mode, &file_); });
+    return take_name(
+        [&](const std::string& name) { return create_new(target_, name, mode, &file_); });
   }
 
   // Makes the file stay under a name once closed, just before the rename:
@@ -84,15 +94,16 @@ class Replacement {
   SysError settle(bool new_target) {
     if (!name_.empty())
       return keep_temporary(*file_, new_target);
-    return take_name([&](const std::string& name) { return link_unnamed(*file_, name); });
+    return take_name(
+        [&](const std::string& name) { return link_unnamed(*file_, target_, name); });
   }
 
   File& file() { return *file_; }
   SysError close() { return close_file(std::move(file_)); }
 
-  SysError replace(const std::string& target) {
+  SysError replace() {
     SignalHold hold(cleanup_);
-    SysError err = replace_file(name_, target);
+    SysError err = replace_file(target_, name_);
     if (!err)
       forget();
     return err;
@@ -104,11 +115,11 @@ class Replacement {
   SysError take_name(Make make) {
     SysError err;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-      std::string name = temporary_name(folder_);
+      std::string name = temporary_name();
       SignalHold hold(cleanup_);
       if (!(err = make(name))) {
         name_ = std::move(name);
-        cleanup_->remove_on_exit(name_.c_str());
+        cleanup_->remove_on_exit(target_, name_.c_str());
         return {};
       }
       if (!name_taken(err))
@@ -121,23 +132,25 @@ class Replacement {
     file_.reset();
     SignalHold hold(cleanup_);
     if (!name_.empty())
-      remove_file(name_);
+      remove_file(target_, name_);
     forget();
   }
 
   void forget() {
-    cleanup_->remove_on_exit(nullptr);
+    cleanup_->remove_on_exit(target_, nullptr);
     name_.clear();
   }
 
   ExitCleanup* cleanup_;
-  std::string folder_;
+  const Held& target_;
   FilePtr file_;
   std::string name_;  // empty while the file has none
 };
 
 // The steps of the atomic replace, in order.
-enum class Step { kCreate, kData, kIdentity, kFlush, kName, kClose, kRename, kSyncFolder, kDone };
+enum class Step {
+  kCreate, kData, kIdentity, kFlush, kName, kClose, kCheck, kRename, kSyncFolder, kDone
+};
 
 // Where the atomic replace stopped, and why.
 struct Stop {
@@ -147,27 +160,29 @@ struct Stop {
 
 Stop replace_atomically(File& in, unsigned source_mode, const Target& t, ExitCleanup* cleanup,
                         CopyProgress* progress) {
-  const std::string folder(folder_part(t.real, path_separators()));
-  Replacement r(cleanup, folder);
+  const bool exists = t.held.status.exists;
+  Replacement r(cleanup, t.held);
   // A new target gets the source's bits, less what the system takes away
   // from a new file (the umask, a default ACL); an existing one gets its
-  // own identity below.
-  if (SysError err = r.create(t.status.exists ? 0600 : source_mode))
+  // own identity below, from the file that was checked.
+  if (SysError err = r.create(exists ? 0600 : source_mode))
     return {Step::kCreate, err};
   if (SysError err = copy_data(in, r.file(), false, progress))
     return {Step::kData, err};
-  if (t.status.exists)
-    if (SysError err = carry_identity(t.real, r.file()))
+  if (exists)
+    if (SysError err = carry_identity(t.held, r.file()))
       return {Step::kIdentity, err};
   if (SysError err = flush_file(r.file()))
     return {Step::kFlush, err};
-  if (SysError err = r.settle(!t.status.exists))
+  if (SysError err = r.settle(!exists))
     return {Step::kName, err};
   if (SysError err = r.close())
     return {Step::kClose, err};
-  if (SysError err = r.replace(t.real))
+  if (SysError err = check_unchanged(t))
+    return {Step::kCheck, err};
+  if (SysError err = r.replace())
     return {Step::kRename, err};
-  if (SysError err = sync_folder(folder))
+  if (SysError err = sync_folder(t.held))
     return {Step::kSyncFolder, err};
   return {Step::kDone, {}};
 }
@@ -206,6 +221,9 @@ CopyFailure no_room(const std::string& file, SysError err, const char* why) {
   return CopyFailure{file, describe_error(err) + "; the target is unchanged: " + why};
 }
 
+// The folder a failure concerns, as messages name it.
+std::string folder_shown(const Held& held) { return held.folder.empty() ? "." : held.folder; }
+
 // The file a failure of the atomic replace concerns: the source where
 // reading it failed, the target's folder where the folder would not take a
 // new file, else the target.
@@ -214,8 +232,7 @@ std::string concerned(const Stop& stop, const std::string& source, const Target&
     return source;
   if (stop.step != Step::kCreate && stop.step != Step::kName)
     return t.shown;
-  std::string folder(folder_part(t.shown, path_separators()));
-  return folder.empty() ? "." : folder;
+  return folder_shown(t.held);
 }
 
 // SplitMix64's output function: a bijection that spreads every bit of its
@@ -236,13 +253,14 @@ std::optional<CopyFailure> copy_file(const std::string& source, const std::strin
     return failure(source, err);
   Target t;
   if (SysError err = resolve_target(target, source, &t))
-    return failure(t.shown, err);
-  if (t.status.exists) {
-    if (!t.status.regular)
+    return failure(err.in_folder ? folder_shown(t.held) : t.shown, err);
+  const PathStatus& status = t.held.status;
+  if (status.exists) {
+    if (!status.regular)
       return failure(t.shown, kNotRegularFile);
-    if (same_file(*in, t.real))
+    if (same_file(*in, t.held))
       return std::nullopt;  // already a copy of itself
-    if (SysError err = check_writable(t.real))
+    if (SysError err = check_writable(t.held))
       return failure(t.shown, err);
   }
 
@@ -254,19 +272,26 @@ std::optional<CopyFailure> copy_file(const std::string& source, const std::strin
     return CopyFailure{t.shown,
                        "the new content is in place, but its folder could not be flushed to "
                        "disk: " + describe_error(stop.err)};
-  if (!t.status.exists || !in_place_instead(stop)) {
+  if (stop.step == Step::kCheck)
+    return failure(t.shown, stop.err);
+  if (!status.exists || !in_place_instead(stop)) {
     // Before the rename the target has not been touched: the temporary
-    // file alone ran out of room, beside the old content.
+    // file alone ran out of room, beside the old content or none.
     if (out_of_room(stop.err) && !stop.err.in_source)
-      return no_room(concerned(stop, source, t), stop.err,
-                     "replacing it needs room for the new content beside the old");
+      return status.exists ? no_room(concerned(stop, source, t), stop.err,
+                                     "replacing it needs room for the new content beside the old")
+                           : CopyFailure{concerned(stop, source, t),
+                                         describe_error(stop.err) + "; the target was not made"};
     return failure(concerned(stop, source, t), stop.err);
   }
 
   // In place: the target is torn if the writing stops half-way, so it is
-  // begun only where it can be finished.
+  // begun only where it can be finished, and only on the file that was
+  // checked, still under its name.
   FilePtr out;
-  if (SysError err = open_in_place(t.real, &out))
+  if (SysError err = check_unchanged(t))
+    return failure(t.shown, err);
+  if (SysError err = open_in_place(t.held, &out))
     return failure(t.shown, err);
   if (SysError err = check_room(*in, *out)) {
     if (err.in_source)
@@ -278,7 +303,7 @@ std::optional<CopyFailure> copy_file(const std::string& source, const std::strin
   return std::nullopt;
 }
 
-std::string temporary_name(const std::string& folder) {
+std::string temporary_name() {
   // Creation is exclusive and retried on a clash, so the name need only be
   // unlikely to be taken, not secret. SplitMix64 seeded once from the clocks
   // and where this process's stack lies: no two names of one run repeat,
@@ -295,5 +320,5 @@ std::string temporary_name(const std::string& folder) {
   state += 0x9e3779b97f4a7c15u;
   char suffix[24];
   std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(mix(state)));
-  return folder + ".pickcopy-" + suffix;
+  return std::string(".pickcopy-") + suffix;
 }

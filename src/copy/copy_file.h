@@ -29,7 +29,11 @@ struct CopyFailure {
 // the target, so the target is never seen half-written. Otherwise the data
 // are written over the target in place. A target that is a folder receives
 // the file under the source's last name component; a symbolic link stays a
-// link and the file it leads to is replaced.
+// link and the file it leads to is replaced, unless the link lies in a
+// sticky folder that others may write and belongs to someone else, or
+// leads nowhere. Every step after the checks acts on the folder and the
+// file that were checked; where the target's name has come to lead
+// elsewhere by the rename, nothing is replaced.
 //
 // A failure is returned with what it concerns and why; no temporary file is
 // left, and the target is as before unless the failure came while it was
@@ -39,8 +43,8 @@ struct CopyFailure {
 std::optional<CopyFailure> copy_file(const std::string& source, const std::string& target,
                                      CopyProgress* progress = nullptr);
 
-// A fresh name for a temporary file in `folder` (with its separator, or
-// ""): ".pickcopy-" and 16 random hexadecimal digits.
-std::string temporary_name(const std::string& folder);
+// A fresh name for a temporary file beside the target: ".pickcopy-" and 16
+// random hexadecimal digits.
+std::string temporary_name();
 
 #endif  // PICKCOPY_COPY_COPY_FILE_H_

@@ -54,6 +54,7 @@ struct World {
   std::map<std::intptr_t, Open> open;
   std::intptr_t next_handle = 10;
   bool unnamed_files = true;
+  int changed_from = 0;  // from this hold of the target on, its name leads elsewhere
   const char* registered = nullptr;  // the name the signals would remove
   int holds = 0;                     // signals held, less released
 
@@ -105,6 +106,7 @@ World& world() { return *g_world; }
 std::string describe_error(SysError err) {
   static const std::map<int, std::string> words = {
       {kNotRegularFile, "Not a regular file"}, {kNoFacility, "no such facility"},
+      {kTargetChanged, "changed"}, {kDanglingLink, "dangling"},
       {kDenied, "denied"},   {kBusy, "busy"},         {kCrossDevice, "cross-device"},
       {kIo, "i/o error"},    {kNoSpace, "no space"},   {kExists, "exists"},
       {kMissing, "missing"}, {kIsFolder, "a folder"}, {kTooLarge, "too large"}};
@@ -145,45 +147,62 @@ SysError open_source(const std::string& path, FilePtr* file, unsigned* mode) {
   return {};
 }
 
-SysError follow_links(const std::string& path, std::string* real) {
+SysError hold_target(const std::string& path, Held* held) {
+  *held = Held();
+  if (SysError err = world().call("hold_target"))
+    return err;
   auto node = world().files.find(path);
-  *real = node != world().files.end() && !node->second.link.empty() ? node->second.link : path;
-  return world().call("follow_links");
-}
-
-SysError path_status(const std::string& path, PathStatus* status) {
-  *status = PathStatus();
-  auto node = world().files.find(path);
-  if (node != world().files.end()) {
-    status->exists = true;
-    status->folder = node->second.folder;
-    status->regular = !node->second.folder && node->second.regular;
+  std::string_view separators = path_separators();
+  held->path = node != world().files.end() && !node->second.link.empty() ? node->second.link : path;
+  held->folder = std::string(folder_part(held->path, separators));
+  held->name = std::string(last_component(held->path, separators));
+  bool through_link = held->path != path;
+  if (!world().has_folder_of(held->path)) {
+    SysError err(kMissing);
+    err.in_folder = true;
+    return err;
   }
-  return world().call("path_status");
+  node = world().files.find(held->path);
+  if (node != world().files.end()) {
+    held->status.exists = true;
+    held->status.folder = node->second.folder;
+    held->status.regular = !node->second.folder && node->second.regular;
+  }
+  if (through_link && !held->status.exists)
+    return kDanglingLink;
+  if (held->status.regular)
+    held->file = world().adopt(Open{held->path, {}, 0});
+  int changed_from = world().changed_from;
+  if (changed_from != 0 && world().calls["hold_target"] >= changed_from)
+    held->name += "~";  // another file under the name, as far as the copy can tell
+  return {};
 }
 
-bool same_file(File& file, const std::string& path) { return world().of(file).path == path; }
+bool same_target(const Held& held, const Held& again) {
+  return held.path == again.path && held.name == again.name;
+}
 
-SysError check_writable(const std::string& path) {
+bool same_file(File& file, const Held& target) { return world().of(file).path == target.path; }
+
+SysError check_writable(const Held& target) {
   if (SysError err = world().call("check_writable"))
     return err;
-  return world().files.at(path).writable ? SysError() : SysError(kDenied);
+  return world().files.at(target.path).writable ? SysError() : SysError(kDenied);
 }
 
-SysError open_unnamed(const std::string& folder, unsigned mode, FilePtr* file) {
+SysError open_unnamed(const Held&, unsigned mode, FilePtr* file) {
   if (SysError err = world().call("open_unnamed"))
     return err;
   if (!world().unnamed_files)
     return kNoFacility;
-  if (!world().has_folder_of(folder + "x"))
-    return kMissing;
   *file = world().adopt(Open{{}, {}, mode});
   return {};
 }
 
-SysError link_unnamed(File& file, const std::string& path) {
+SysError link_unnamed(File& file, const Held& target, const std::string& name) {
   if (SysError err = world().call("link_unnamed"))
     return err;
+  std::string path = target.folder + name;
   if (world().files.count(path) != 0)
     return kExists;
   Open& o = world().of(file);
@@ -195,13 +214,12 @@ SysError link_unnamed(File& file, const std::string& path) {
   return {};
 }
 
-SysError create_new(const std::string& path, unsigned mode, FilePtr* file) {
+SysError create_new(const Held& target, const std::string& name, unsigned mode, FilePtr* file) {
   if (SysError err = world().call("create_new"))
     return err;
+  std::string path = target.folder + name;
   if (world().files.count(path) != 0)
     return kExists;
-  if (!world().has_folder_of(path))
-    return kMissing;
   Node node;
   node.mode = mode;
   world().files[path] = node;
@@ -211,11 +229,11 @@ SysError create_new(const std::string& path, unsigned mode, FilePtr* file) {
 
 SysError keep_temporary(File&, bool) { return world().call("keep_temporary"); }
 
-SysError carry_identity(const std::string& target, File& out) {
+SysError carry_identity(const Held& target, File& out) {
   if (SysError err = world().call("carry_identity"))
     return err;
   Open& o = world().of(out);
-  o.mode = world().files.at(target).mode;
+  o.mode = world().files.at(target.path).mode;
   if (!o.path.empty())
     world().files[o.path].mode = o.mode;
   return {};
@@ -232,34 +250,35 @@ SysError flush_file(File&) { return world().call("flush_file"); }
 
 SysError close_file(FilePtr) { return world().call("close_file"); }
 
-SysError replace_file(const std::string& from, const std::string& to) {
+SysError replace_file(const Held& target, const std::string& name) {
   if (SysError err = world().call("replace_file"))
     return err;
-  world().files[to] = world().files.at(from);
+  std::string from = target.folder + name;
+  world().files[target.path] = world().files.at(from);
   world().files.erase(from);
   return {};
 }
 
-void remove_file(const std::string& path) {
+void remove_file(const Held& target, const std::string& name) {
   world().log.push_back("remove_file");
-  world().files.erase(path);
+  world().files.erase(target.folder + name);
 }
 
-SysError sync_folder(const std::string&) { return world().call("sync_folder"); }
+SysError sync_folder(const Held&) { return world().call("sync_folder"); }
 
-SysError open_in_place(const std::string& path, FilePtr* file) {
+SysError open_in_place(const Held& target, FilePtr* file) {
   if (SysError err = world().call("open_in_place"))
     return err;
-  *file = world().adopt(Open{path, {}, 0});
+  *file = world().adopt(Open{target.path, {}, 0});
   return {};
 }
 
 struct ExitCleanup::Saved {};
 ExitCleanup::ExitCleanup() = default;
 ExitCleanup::~ExitCleanup() { world().registered = nullptr; }
-void ExitCleanup::remove_on_exit(const char* path) {
+void ExitCleanup::remove_on_exit(const Held&, const char* name) {
   EXPECT_GT(world().holds, 0) << "a name registered with the signals free";
-  world().registered = path;
+  world().registered = name;
 }
 void ExitCleanup::hold() { ++world().holds; }
 void ExitCleanup::release() { --world().holds; }
@@ -416,6 +435,21 @@ TEST(CopyFile, Decisions) {
        "s", "Not a regular file", "old", false},
       {"a source that is a folder", "t", [](World& w) { w.files["s"].folder = true; },
        "s", "a folder", "old", false},
+      {"the target changed before the rename: nothing is replaced", "t",
+       [](World& w) { w.changed_from = 2; }, "t", "changed", "old", false},
+      {"the target changed before the write in place: nothing is written", "t",
+       [](World& w) {
+         fail(w, "replace_file", kCrossDevice);
+         w.changed_from = 3;
+       },
+       "t", "changed", "old", false},
+      {"a new target that came to be during the copy is left alone", "d/t",
+       [](World& w) { w.changed_from = 2; }, "d/t", "changed", "", false},
+      {"a link that leads nowhere is refused", "dangling",
+       [](World& w) { w.files["dangling"].link = "d/nothing"; }, "dangling", "dangling", "",
+       false},
+      {"a link into a folder that is not there names that folder", "dangling",
+       [](World& w) { w.files["dangling"].link = "gone/t"; }, "gone/", "missing", "", false},
   };
   for (const Case& c : cases) {
     World w = make_world();
@@ -499,18 +533,14 @@ TEST(CopyFile, TemporaryNameLivesOnlyWithTheSignalsHeld) {
   EXPECT_NE(std::find(w.log.begin(), w.log.end(), "remove_file"), w.log.end());
 }
 
-TEST(TemporaryName, BesideTheTargetAndFreshEachTime) {
+TEST(TemporaryName, FreshEachTime) {
   std::set<std::string> seen;
-  for (const std::string folder : {"", "dir/", "c:\\x\\"}) {
-    for (int i = 0; i < 1000; ++i) {
-      std::string name = temporary_name(folder);
-      ASSERT_EQ(name.compare(0, folder.size(), folder), 0) << name;
-      std::string rest = name.substr(folder.size());
-      ASSERT_EQ(rest.size(), 26u) << name;
-      EXPECT_EQ(rest.compare(0, 10, ".pickcopy-"), 0) << name;
-      EXPECT_EQ(rest.find_first_not_of("0123456789abcdef", 10), std::string::npos) << name;
-      EXPECT_TRUE(seen.insert(rest).second) << "repeated " << name;
-    }
+  for (int i = 0; i < 3000; ++i) {
+    std::string name = temporary_name();
+    ASSERT_EQ(name.size(), 26u) << name;
+    EXPECT_EQ(name.compare(0, 10, ".pickcopy-"), 0) << name;
+    EXPECT_EQ(name.find_first_not_of("0123456789abcdef", 10), std::string::npos) << name;
+    EXPECT_TRUE(seen.insert(name).second) << "repeated " << name;
   }
 }
 

@@ -21,6 +21,7 @@
 struct SysError {
   int code = 0;
   bool in_source = false;  // it went wrong in reading the chosen file
+  bool in_folder = false;  // it went wrong in reaching the target's folder
 
   SysError() = default;
   SysError(int system_code) : code(system_code) {}  // NOLINT: a code is an error
@@ -36,6 +37,10 @@ constexpr int kNoFacility = -2;
 // The system cannot tell which extended attributes and ACLs the file holds,
 // so a new file cannot be sure to get them all.
 constexpr int kAttributesUnknown = -3;
+// The target's name no longer leads to the file or folder that was checked.
+constexpr int kTargetChanged = -4;
+// A symbolic link leads to no file, and nothing is written through it.
+constexpr int kDanglingLink = -5;
 
 // The words for `err`: the system's own, or pickcopy's for its codes.
 std::string describe_error(SysError err);
@@ -73,49 +78,70 @@ using FilePtr = std::unique_ptr<File, FileCloser>;
 // new target.
 SysError open_source(const std::string& path, FilePtr* file, unsigned* mode);
 
-// Follows symbolic links from `path` to the file they lead to, which need
-// not exist yet. Where links are not followed, `*real` is `path`.
-SysError follow_links(const std::string& path, std::string* real);
-
 struct PathStatus {
   bool exists = false;
   bool folder = false;
   bool regular = false;
 };
-// What `path` is; a missing file is no error.
-SysError path_status(const std::string& path, PathStatus* status);
 
-// True when `path` names the very file `file` has open.
-bool same_file(File& file, const std::string& path);
+// The target as it was checked: the folder that holds it, open, and its
+// name there; and where it exists, the file itself, open too. Every step
+// after the checks goes through these and never looks the user's name up
+// again, so that no one can slip another file or folder in under it.
+struct Held {
+  std::string path;    // the target with symbolic links followed
+  std::string folder;  // the folder part of `path` ("" for the current folder)
+  std::string name;    // the last component of `path`
+  PathStatus status;
+  FilePtr folder_file;  // where the platform holds folders open
+  FilePtr file;         // while status.regular
+};
 
-// No error when the effective user may write the existing file `path`.
-SysError check_writable(const std::string& path);
+// Resolves `path` and holds what it leads to. A symbolic link is followed
+// as the kernel's guard for sticky folders would allow (refused with
+// permission denied when the link lies in a sticky folder that others may
+// write and belongs neither to the user nor to the folder's owner); a link
+// that leads nowhere is refused (kDanglingLink). An error in reaching the
+// folder is marked in_folder, with `held->folder` naming it.
+SysError hold_target(const std::string& path, Held* held);
+
+// True when `again`, held anew from the same name, is what `held` holds:
+// the same folder, the same name, and the same file or still none.
+bool same_target(const Held& held, const Held& again);
+
+// True when the held target is the very file `file` has open.
+bool same_file(File& file, const Held& target);
+
+// No error when the effective user may write the held, existing target.
+SysError check_writable(const Held& target);
 
 // --- The temporary file ----------------------------------------------
 
-// Opens a file with no name in `folder` ("" for the current one), with
-// permission bits `mode`: it can leave nothing behind whatever ends the
-// program. kNoFacility where the system or the file system has none.
-SysError open_unnamed(const std::string& folder, unsigned mode, FilePtr* file);
+// Opens a file with no name in the target's folder, with permission bits
+// `mode`: it can leave nothing behind whatever ends the program.
+// kNoFacility where the system or the file system has none.
+SysError open_unnamed(const Held& target, unsigned mode, FilePtr* file);
 
-// Gives the unnamed `file` the name `path`; name_taken() where that exists.
-SysError link_unnamed(File& file, const std::string& path);
+// Gives the unnamed `file` the name `name` in the target's folder;
+// name_taken() where that exists.
+SysError link_unnamed(File& file, const Held& target, const std::string& name);
 
-// Creates the temporary file `path` for writing, with permission bits
-// `mode`, where no file of that name exists (name_taken() otherwise).
-// Where the system can, the file is marked to go when it is closed, by
-// whatever ends the program (Windows), until keep_temporary().
-SysError create_new(const std::string& path, unsigned mode, FilePtr* file);
+// Creates the temporary file `name` in the target's folder for writing,
+// with permission bits `mode`, where no file of that name exists
+// (name_taken() otherwise). Where the system can, the file is marked to go
+// when it is closed, by whatever ends the program (Windows), until
+// keep_temporary().
+SysError create_new(const Held& target, const std::string& name, unsigned mode, FilePtr* file);
 
 // Makes the named temporary `file` stay when it is closed, as the file it
 // is to become: a `new_target` loses what marked it as temporary.
 SysError keep_temporary(File& file, bool new_target);
 
-// Gives `out` the identity of the existing file `target`: owner and group,
+// Gives `out` the identity of the held, existing target: owner and group,
 // then every permission bit, and every extended attribute and ACL except
 // those bound to the old content. Any error: some of it could not be
 // carried.
-SysError carry_identity(const std::string& target, File& out);
+SysError carry_identity(const Held& target, File& out);
 
 // Copies the whole of `in` onto `out` from the start and cuts `out` to the
 // same length. Holes in `in` stay holes where the system can tell. With
@@ -135,21 +161,23 @@ SysError flush_file(File& file);
 // Closes `file`, reporting what the close reports.
 SysError close_file(FilePtr file);
 
-// Renames `from` over `to` in one step.
-SysError replace_file(const std::string& from, const std::string& to);
+// Renames `name`, in the target's folder, over the target in one step.
+SysError replace_file(const Held& target, const std::string& name);
 
-// Removes `path`. Only a temporary file that is being given up is removed,
-// and nothing better can be done where that fails, so no error is given.
-void remove_file(const std::string& path);
+// Removes `name` from the target's folder. Only a temporary file that is
+// being given up is removed, and nothing better can be done where that
+// fails, so no error is given.
+void remove_file(const Held& target, const std::string& name);
 
-// Flushes a folder's entries, so that a rename in it is on disk.
-SysError sync_folder(const std::string& folder);
+// Flushes the target folder's entries, so that a rename in it is on disk.
+SysError sync_folder(const Held& target);
 
-// Opens the existing regular file `path` for writing, without truncating.
-SysError open_in_place(const std::string& path, FilePtr* file);
+// Opens the held, existing target again, for writing, without truncating;
+// kTargetChanged where its name no longer leads to it.
+SysError open_in_place(const Held& target, FilePtr* file);
 
 // While alive, the signals or console events that end the program first
-// remove the file registered with `remove_on_exit` (none while it is null).
+// remove the file registered with `remove_on_exit`.
 // Signals or events already ignored stay ignored. A file-size limit makes
 // a write fail (EFBIG) rather than end the program.
 class ExitCleanup {
@@ -158,7 +186,8 @@ class ExitCleanup {
   ~ExitCleanup();
   ExitCleanup(const ExitCleanup&) = delete;
   ExitCleanup& operator=(const ExitCleanup&) = delete;
-  void remove_on_exit(const char* path);
+  // `name` is in the folder of `target`; null for none.
+  void remove_on_exit(const Held& target, const char* name);
 
   // While held, those signals wait, so that a file and its registration
   // come into being together. Where events cannot wait (Windows consoles),

@@ -45,6 +45,19 @@ SysError last_error() { return errno; }
 
 SysError result(int rc) { return rc == 0 ? SysError() : last_error(); }
 
+bool same_inode(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// O_NONBLOCK keeps an open from waiting (a named pipe, a lease); it does
+// nothing to a regular file's reads and writes, so whether clearing it
+// again succeeds cannot matter; it is cleared for tidiness.
+void clear_nonblock(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0)
+    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
 // File systems that keep no extended attributes say so with ENOTSUP: the
 // file then holds none, and a new file on it loses none.
 bool holds_no_attributes(SysError err) {
@@ -70,6 +83,10 @@ std::string describe_error(SysError err) {
       return std::strerror(EOPNOTSUPP);
     case kAttributesUnknown:
       return "its extended attributes cannot be read here";
+    case kTargetChanged:
+      return "changed by another program during the copy; left as it is";
+    case kDanglingLink:
+      return "a symbolic link that leads nowhere";
     default:
       return std::strerror(err.code);
   }
@@ -117,6 +134,80 @@ bool name_taken(SysError err) { return err.code == EEXIST; }
 
 bool out_of_room(SysError err) { return err.code == ENOSPC || err.code == EDQUOT; }
 
+// --- Facility: holding a file without opening it --------------------
+// The target's folder and the target itself are held open from the check
+// on. Linux and FreeBSD hold them with O_PATH, which needs no right to read
+// them: a folder the user may search and write but not list, or a file the
+// user may write but not read. Elsewhere a folder is opened for reading,
+// and a file the user may not read is held open for writing instead.
+
+namespace {
+
+#if PICKCOPY_HAVE_O_PATH
+
+SysError open_folder(const std::string& path, FilePtr* folder) {
+  int fd = open(folder_or_dot(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return last_error();
+  *folder = adopt(fd);
+  return {};
+}
+
+int open_unreadable(int folder, const char* name) {
+  return openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+}
+
+#else
+
+SysError open_folder(const std::string& path, FilePtr* folder) {
+  int fd = open(folder_or_dot(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return last_error();
+  *folder = adopt(fd);
+  return {};
+}
+
+int open_unreadable(int folder, const char* name) {
+  return openat(folder, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
+#endif
+
+}  // namespace
+
+// --- Facility: asking about a held file -------------------------------
+// Whether the effective user may write the held target, asked of the
+// descriptor itself (AT_EMPTY_PATH). Where the kernel will not take that
+// (before Linux 5.8), or the system has no such flag, the name is asked in
+// the held folder, and the answer counts only if the name still leads to
+// the held file.
+
+namespace {
+
+SysError ask_by_name(const Held& target) {
+  if (faccessat(fd_of(*target.folder_file), target.name.c_str(), W_OK, AT_EACCESS) != 0)
+    return last_error();
+  struct stat named, held;
+  if (fstatat(fd_of(*target.folder_file), target.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+      fstat(fd_of(*target.file), &held) != 0 || !same_inode(named, held))
+    return kTargetChanged;
+  return {};
+}
+
+#if PICKCOPY_HAVE_AT_EMPTY_PATH
+SysError ask_writable(const Held& target) {
+  if (faccessat(fd_of(*target.file), "", W_OK, AT_EACCESS | AT_EMPTY_PATH) == 0)
+    return {};
+  if (errno != EINVAL && errno != ENOSYS)
+    return last_error();
+  return ask_by_name(target);
+}
+#else
+SysError ask_writable(const Held& target) { return ask_by_name(target); }
+#endif
+
+}  // namespace
+
 // --- The source and the target ---------------------------------------
 
 SysError open_source(const std::string& path, FilePtr* file, unsigned* mode) {
@@ -132,54 +223,116 @@ SysError open_source(const std::string& path, FilePtr* file, unsigned* mode) {
     return EISDIR;
   if (!S_ISREG(st.st_mode))
     return kNotRegularFile;
-  // O_NONBLOCK does nothing to a regular file's reads, so whether clearing
-  // it again succeeds cannot matter; it is cleared for tidiness.
-  int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0)
-    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  clear_nonblock(fd);
   *mode = st.st_mode & 0777;
   return {};
 }
 
-SysError follow_links(const std::string& path, std::string* real) {
+namespace {
+
+// The kernel's guard for sticky folders (Linux's fs.protected_symlinks),
+// applied whatever the system's setting: in a sticky folder that others
+// may write, a link is followed only where it belongs to the user or to
+// the folder's owner, so that no one can lead the user's writes through a
+// link planted there.
+bool may_follow(const struct stat& folder, const struct stat& link) {
+  bool guarded = (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+  return !guarded || link.st_uid == geteuid() || link.st_uid == folder.st_uid;
+}
+
+// Where the link `name` in `folder` leads, as its text.
+SysError read_link(int folder, const std::string& name, off_t size, std::string* text) {
+  std::vector<char> link(static_cast<std::size_t>(size) + PATH_MAX);
+  ssize_t n = readlinkat(folder, name.c_str(), link.data(), link.size());
+  if (n < 0)
+    return last_error();
+  if (n == 0)
+    return ENOENT;
+  text->assign(link.data(), static_cast<std::size_t>(n));
+  return {};
+}
+
+// Holds the existing regular file `held->name` whose status `st` was read
+// in the held folder: the open must find the same file there.
+SysError hold_file(const struct stat& st, Held* held) {
+  int folder = fd_of(*held->folder_file);
+  const char* name = held->name.c_str();
+  int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES)
+    fd = open_unreadable(folder, name);
+  if (fd < 0)
+    return errno == ENOENT || errno == ELOOP ? SysError(kTargetChanged) : last_error();
+  held->file = adopt(fd);
+  struct stat opened;
+  if (fstat(fd, &opened) != 0)
+    return last_error();
+  return same_inode(st, opened) ? SysError() : SysError(kTargetChanged);
+}
+
+}  // namespace
+
+SysError hold_target(const std::string& path, Held* held) {
   std::string at = path;
+  bool through_link = false;
   for (int hops = 0; hops < 40; ++hops) {
-    struct stat st;
-    if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-      *real = at;
-      return {};
+    *held = Held();
+    held->path = at;
+    held->folder = std::string(folder_part(at, "/"));
+    held->name = std::string(last_component(at, "/"));
+    if (held->name.empty())
+      held->name = ".";  // "dir/" and "/" name the folder itself
+    if (SysError err = open_folder(held->folder, &held->folder_file)) {
+      err.in_folder = true;
+      return err;
     }
-    std::vector<char> link(static_cast<std::size_t>(st.st_size) + PATH_MAX);
-    ssize_t n = readlink(at.c_str(), link.data(), link.size());
-    if (n < 0)
+    int folder = fd_of(*held->folder_file);
+    struct stat st;
+    if (fstatat(folder, held->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT)
+        return last_error();
+      return through_link ? SysError(kDanglingLink) : SysError();
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      held->status.exists = true;
+      held->status.folder = S_ISDIR(st.st_mode);
+      held->status.regular = S_ISREG(st.st_mode);
+      return held->status.regular ? hold_file(st, held) : SysError();
+    }
+    struct stat folder_st;
+    if (fstat(folder, &folder_st) != 0)
       return last_error();
-    std::string next(link.data(), static_cast<std::size_t>(n));
-    at = next[0] == '/' ? next : std::string(folder_part(at, "/")) + next;
+    if (!may_follow(folder_st, st))
+      return EACCES;
+    std::string next;
+    if (SysError err = read_link(folder, held->name, st.st_size, &next))
+      return err;
+    at = next[0] == '/' ? next : held->folder + next;
+    through_link = true;
   }
   return ELOOP;
 }
 
-SysError path_status(const std::string& path, PathStatus* status) {
-  struct stat st;
-  *status = PathStatus();
-  if (stat(path.c_str(), &st) != 0)
-    return errno == ENOENT ? SysError() : last_error();
-  status->exists = true;
-  status->folder = S_ISDIR(st.st_mode);
-  status->regular = S_ISREG(st.st_mode);
-  return {};
-}
-
-bool same_file(File& file, const std::string& path) {
+bool same_target(const Held& held, const Held& again) {
   struct stat a, b;
-  return fstat(fd_of(file), &a) == 0 && stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-         a.st_ino == b.st_ino;
+  if (held.name != again.name || fstat(fd_of(*held.folder_file), &a) != 0 ||
+      fstat(fd_of(*again.folder_file), &b) != 0 || !same_inode(a, b))
+    return false;
+  if (!held.file || !again.file)
+    return !held.file && !again.file && held.status.exists == again.status.exists;
+  return fstat(fd_of(*held.file), &a) == 0 && fstat(fd_of(*again.file), &b) == 0 &&
+         same_inode(a, b);
 }
 
-SysError check_writable(const std::string& path) {
+bool same_file(File& file, const Held& target) {
+  struct stat a, b;
+  return target.file && fstat(fd_of(file), &a) == 0 && fstat(fd_of(*target.file), &b) == 0 &&
+         same_inode(a, b);
+}
+
+SysError check_writable(const Held& target) {
   // The effective user's right, as an open for writing would judge it:
   // permission bits and ACLs, and root may.
-  return result(faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS));
+  return ask_writable(target);
 }
 
 // --- Facility: unnamed files -----------------------------------------
@@ -194,11 +347,11 @@ namespace {
 constexpr const char* kOwnDescriptors = "/proc/self/fd/";
 }  // namespace
 
-SysError open_unnamed(const std::string& folder, unsigned mode, FilePtr* file) {
+SysError open_unnamed(const Held& target, unsigned mode, FilePtr* file) {
   if (access(kOwnDescriptors, X_OK) != 0)
     return kNoFacility;
-  int fd = open(folder_or_dot(folder).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                static_cast<mode_t>(mode));
+  int fd = openat(fd_of(*target.folder_file), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                  static_cast<mode_t>(mode));
   if (fd >= 0) {
     *file = adopt(fd);
     return {};
@@ -208,23 +361,25 @@ SysError open_unnamed(const std::string& folder, unsigned mode, FilePtr* file) {
   return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? kNoFacility : last_error();
 }
 
-SysError link_unnamed(File& file, const std::string& path) {
+SysError link_unnamed(File& file, const Held& target, const std::string& name) {
   std::string self = kOwnDescriptors + std::to_string(fd_of(file));
-  return result(linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW));
+  return result(linkat(AT_FDCWD, self.c_str(), fd_of(*target.folder_file), name.c_str(),
+                       AT_SYMLINK_FOLLOW));
 }
 
 #else
 
-SysError open_unnamed(const std::string&, unsigned, FilePtr*) { return kNoFacility; }
+SysError open_unnamed(const Held&, unsigned, FilePtr*) { return kNoFacility; }
 
-SysError link_unnamed(File&, const std::string&) { return kNoFacility; }
+SysError link_unnamed(File&, const Held&, const std::string&) { return kNoFacility; }
 
 #endif
 
 // --- The temporary file and the replace ------------------------------
 
-SysError create_new(const std::string& path, unsigned mode, FilePtr* file) {
-  int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, static_cast<mode_t>(mode));
+SysError create_new(const Held& target, const std::string& name, unsigned mode, FilePtr* file) {
+  int fd = openat(fd_of(*target.folder_file), name.c_str(),
+                  O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
   if (fd < 0)
     return last_error();
   *file = adopt(fd);
@@ -263,29 +418,38 @@ SysError close_file(FilePtr file) {
   return result(close(fd));
 }
 
-SysError replace_file(const std::string& from, const std::string& to) {
-  return result(rename(from.c_str(), to.c_str()));
+SysError replace_file(const Held& target, const std::string& name) {
+  int folder = fd_of(*target.folder_file);
+  return result(renameat(folder, name.c_str(), folder, target.name.c_str()));
 }
 
-void remove_file(const std::string& path) { unlink(path.c_str()); }
+void remove_file(const Held& target, const std::string& name) {
+  unlinkat(fd_of(*target.folder_file), name.c_str(), 0);
+}
 
-SysError sync_folder(const std::string& folder) {
-  int fd = open(folder_or_dot(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+SysError sync_folder(const Held& target) {
+  int fd = openat(fd_of(*target.folder_file), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0)
     return last_error();
   FilePtr opened = adopt(fd);
-  // Some file systems cannot sync a folder and say so with EINVAL.
+  // Some file systems cannot sync a folder and say so with EINVAL. The
+  // folder was only read: what its close says cannot matter.
   SysError err = flush_to_disk(fd);
-  if (err && err.code != EINVAL)
-    return err;
-  return close_file(std::move(opened));
+  return err && err.code != EINVAL ? err : SysError();
 }
 
-SysError open_in_place(const std::string& path, FilePtr* file) {
-  int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+SysError open_in_place(const Held& target, FilePtr* file) {
+  int fd = openat(fd_of(*target.folder_file), target.name.c_str(),
+                  O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0)
-    return last_error();
+    return errno == ENOENT || errno == ELOOP ? SysError(kTargetChanged) : last_error();
   *file = adopt(fd);
+  struct stat opened, held;
+  if (fstat(fd, &opened) != 0 || fstat(fd_of(*target.file), &held) != 0)
+    return last_error();
+  if (!same_inode(opened, held))
+    return kTargetChanged;
+  clear_nonblock(fd);
   return {};
 }
 
@@ -329,15 +493,8 @@ SysError read_sized(Call call, std::string* out) {
 
 #if PICKCOPY_HAVE_LINUX_XATTR
 
-SysError list_attributes(const std::string& path, std::string* names) {
-  return read_sized([&](char* b, size_t n) { return listxattr(path.c_str(), b, n); }, names);
-}
 SysError list_attributes(int fd, std::string* names) {
   return read_sized([&](char* b, size_t n) { return flistxattr(fd, b, n); }, names);
-}
-SysError get_attribute(const std::string& path, const char* name, std::string* value) {
-  return read_sized([&](char* b, size_t n) { return getxattr(path.c_str(), name, b, n); },
-                    value);
 }
 SysError get_attribute(int fd, const char* name, std::string* value) {
   return read_sized([&](char* b, size_t n) { return fgetxattr(fd, name, b, n); }, value);
@@ -349,15 +506,8 @@ SysError remove_attribute(int fd, const char* name) { return result(fremovexattr
 
 #elif PICKCOPY_HAVE_DARWIN_XATTR
 
-SysError list_attributes(const std::string& path, std::string* names) {
-  return read_sized([&](char* b, size_t n) { return listxattr(path.c_str(), b, n, 0); }, names);
-}
 SysError list_attributes(int fd, std::string* names) {
   return read_sized([&](char* b, size_t n) { return flistxattr(fd, b, n, 0); }, names);
-}
-SysError get_attribute(const std::string& path, const char* name, std::string* value) {
-  return read_sized(
-      [&](char* b, size_t n) { return getxattr(path.c_str(), name, b, n, 0, 0); }, value);
 }
 SysError get_attribute(int fd, const char* name, std::string* value) {
   return read_sized([&](char* b, size_t n) { return fgetxattr(fd, name, b, n, 0, 0); }, value);
@@ -369,11 +519,7 @@ SysError remove_attribute(int fd, const char* name) { return result(fremovexattr
 
 #else
 
-SysError list_attributes(const std::string&, std::string*) { return kAttributesUnknown; }
 SysError list_attributes(int, std::string*) { return kAttributesUnknown; }
-SysError get_attribute(const std::string&, const char*, std::string*) {
-  return kAttributesUnknown;
-}
 SysError get_attribute(int, const char*, std::string*) { return kAttributesUnknown; }
 SysError set_attribute(int, const char*, const std::string&) { return kAttributesUnknown; }
 SysError remove_attribute(int, const char*) { return kAttributesUnknown; }
@@ -436,24 +582,24 @@ std::string mount_type(dev_t device) {
   return type;
 }
 
-bool believed_on_attributes(const std::string& path) {
+bool believed_on_attributes(int fd) {
   struct statfs fs;
   struct stat st;
-  if (statfs(path.c_str(), &fs) != 0)
+  if (fstatfs(fd, &fs) != 0)
     return false;
   auto type = static_cast<unsigned long>(fs.f_type) & 0xFFFFFFFFu;
   if (network_file_system(type))
     return false;
   if (type != 0x65735546)  // FUSE
     return true;
-  return stat(path.c_str(), &st) == 0 && mount_type(st.st_dev) == "fuseblk";
+  return fstat(fd, &st) == 0 && mount_type(st.st_dev) == "fuseblk";
 }
 
 #elif PICKCOPY_HAVE_STATFS_TYPENAME
 
-bool believed_on_attributes(const std::string& path) {
+bool believed_on_attributes(int fd) {
   struct statfs fs;
-  if (statfs(path.c_str(), &fs) != 0)
+  if (fstatfs(fd, &fs) != 0)
     return false;
   std::string_view type = fs.f_fstypename;
   for (std::string_view network : {"nfs", "smbfs", "afpfs", "webdav", "cifs", "ftp"})
@@ -464,7 +610,7 @@ bool believed_on_attributes(const std::string& path) {
 
 #else
 
-bool believed_on_attributes(const std::string&) { return false; }
+bool believed_on_attributes(int) { return false; }
 
 #endif
 
@@ -480,23 +626,22 @@ bool bound_to_content(std::string_view name) {
   return name == "security.capability" || name == "security.ima" || name == "security.evm";
 }
 
-// The attributes of `where` (a path or a descriptor) that a copy carries:
-// all but those bound to the content. A file system that keeps none gives
-// none; where its word does not count, kAttributesUnknown.
-template <typename Where>
-SysError attributes_of(Where where, const std::string& path, Attributes* out) {
+// The attributes of the file open as `fd` that a copy carries: all but
+// those bound to the content. A file system that keeps none gives none;
+// where its word does not count, kAttributesUnknown.
+SysError attributes_of(int fd, Attributes* out) {
   std::string names;
   out->clear();
-  SysError err = list_attributes(where, &names);
+  SysError err = list_attributes(fd, &names);
   if (holds_no_attributes(err))
-    return believed_on_attributes(path) ? SysError() : SysError(kAttributesUnknown);
+    return believed_on_attributes(fd) ? SysError() : SysError(kAttributesUnknown);
   if (err)
     return err;
   for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
     const char* name = names.c_str() + at;
     if (bound_to_content(name))
       continue;
-    if ((err = get_attribute(where, name, &(*out)[name])))
+    if ((err = get_attribute(fd, name, &(*out)[name])))
       return err;
   }
   return {};
@@ -505,9 +650,9 @@ SysError attributes_of(Where where, const std::string& path, Attributes* out) {
 // Makes the attributes of `fd` those `wanted`, changing only what differs:
 // what the new file got from its folder (an inherited ACL, say) and the
 // target does not have goes. The first error, having tried all.
-SysError carry_attributes(const Attributes& wanted, int fd, const std::string& path) {
+SysError carry_attributes(const Attributes& wanted, int fd) {
   Attributes present;
-  if (SysError err = attributes_of(fd, path, &present))
+  if (SysError err = attributes_of(fd, &present))
     return err;
   SysError first;
   for (const auto& [name, value] : present)
@@ -540,18 +685,19 @@ bool same_bits(const struct stat& a, const struct stat& b) {
 // identity counts as carried when the new file ends up with what the
 // target has, whatever a call said on the way; the bits are checked in any
 // case, since the system may quietly drop set-ID bits it will not grant.
-SysError carry_identity(const std::string& target, File& out) {
+SysError carry_identity(const Held& target, File& out) {
   int fd = fd_of(out);
+  int from = fd_of(*target.file);
   struct stat want, have;
   Attributes wanted;
-  if (stat(target.c_str(), &want) != 0 || fstat(fd, &have) != 0)
+  if (fstat(from, &want) != 0 || fstat(fd, &have) != 0)
     return last_error();
-  if (SysError err = attributes_of(target, target, &wanted))
+  if (SysError err = attributes_of(from, &wanted))
     return err;
   SysError first;
   if (!same_owner(want, have) && fchown(fd, want.st_uid, want.st_gid) != 0)
     first = last_error();
-  if (SysError err = carry_attributes(wanted, fd, target); err && !first)
+  if (SysError err = carry_attributes(wanted, fd); err && !first)
     first = err;
   if (fstat(fd, &have) != 0)
     return last_error();
@@ -564,7 +710,7 @@ SysError carry_identity(const std::string& target, File& out) {
   if (!first)
     return {};
   Attributes got;
-  SysError err = attributes_of(fd, target, &got);
+  SysError err = attributes_of(fd, &got);
   return !err && got == wanted ? SysError() : first;
 }
 
@@ -572,13 +718,15 @@ SysError carry_identity(const std::string& target, File& out) {
 
 namespace {
 
-// The temporary file's name while it has one, for the signal handler.
+// The temporary file's name while it has one, and its folder, for the
+// signal handler.
 const char* volatile g_remove_on_exit = nullptr;
+volatile int g_remove_in = AT_FDCWD;
 
 void remove_and_die(int sig) {
   const char* name = g_remove_on_exit;
   if (name != nullptr)
-    unlink(name);
+    unlinkat(g_remove_in, name, 0);
   signal(sig, SIG_DFL);
   raise(sig);
 }
@@ -619,7 +767,10 @@ ExitCleanup::~ExitCleanup() {
   g_remove_on_exit = nullptr;
 }
 
-void ExitCleanup::remove_on_exit(const char* path) { g_remove_on_exit = path; }
+void ExitCleanup::remove_on_exit(const Held& target, const char* name) {
+  g_remove_in = fd_of(*target.folder_file);
+  g_remove_on_exit = name;
+}
 
 void ExitCleanup::hold() {
   sigset_t set;

@@ -6,10 +6,12 @@
 // attributes again afterwards where they did not survive.
 #include <windows.h>
 
+#include <string_view>
 #include <vector>
 
 #include "copy/file_ops.h"
 #include "path/native_win32.h"
+#include "path/path.h"
 
 namespace {
 
@@ -79,6 +81,10 @@ std::string describe_error(SysError err) {
   DWORD code = static_cast<DWORD>(err.code);
   if (err.code == kNotRegularFile)
     code = ERROR_INVALID_FUNCTION;
+  else if (err.code == kTargetChanged)
+    return "changed by another program during the copy; left as it is";
+  else if (err.code == kDanglingLink)
+    return "a symbolic link that leads nowhere";
   else if (err.code == kNoFacility || err.code == kAttributesUnknown)
     code = ERROR_NOT_SUPPORTED;
   char* text = nullptr;
@@ -137,64 +143,99 @@ SysError open_source(const std::string& path, FilePtr* file, unsigned* mode) {
   return GetFileType(handle) == FILE_TYPE_DISK ? SysError() : SysError(kNotRegularFile);
 }
 
-SysError follow_links(const std::string& path, std::string* real) {
-  *real = path;
-  if (GetFileAttributesW(system_path(path).c_str()) == INVALID_FILE_ATTRIBUTES)
-    return {};
-  // A symbolic link is written through: the file it leads to is the one
-  // replaced. The system says where an existing name leads (Wine shows a
-  // Unix link only this way, not as a reparse point).
-  HANDLE handle = open_wide(path, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-  if (handle == INVALID_HANDLE_VALUE)
-    return {};  // a dangling link: the name itself
-  std::vector<wchar_t> final(32768);
-  DWORD n = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  CloseHandle(handle);
-  if (n > 0 && n < final.size())
-    *real = narrow_name(std::wstring(final.data(), n));
-  return {};
+namespace {
+
+// The volume and the file's number: which file a handle has open.
+bool file_id(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info) {
+  return handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, info) != 0;
 }
 
-SysError path_status(const std::string& path, PathStatus* status) {
-  *status = PathStatus();
+bool same_id(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION x, y;
+  return file_id(a, &x) && file_id(b, &y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+         x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
+HANDLE held_handle(const Held& target) {
+  return target.file ? handle_of(*target.file) : INVALID_HANDLE_VALUE;
+}
+
+bool missing(DWORD err) { return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND; }
+
+void split(Held* held) {
+  std::string_view separators = path_separators();
+  held->folder = std::string(folder_part(held->path, separators));
+  held->name = std::string(last_component(held->path, separators));
+}
+
+}  // namespace
+
+SysError hold_target(const std::string& path, Held* held) {
+  *held = Held();
+  held->path = path;
+  split(held);
   DWORD attributes = GetFileAttributesW(system_path(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD err = GetLastError();
-    bool missing = err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
-    return missing ? SysError() : SysError(static_cast<int>(err));
+    return missing(err) ? SysError() : SysError(static_cast<int>(err));
   }
-  status->exists = true;
-  status->folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  status->regular = !status->folder && (attributes & FILE_ATTRIBUTE_DEVICE) == 0;
+  // A symbolic link is written through: the file it leads to is the one
+  // replaced, and the one held, for its attributes and its number. The
+  // system says where an existing name leads (Wine shows a Unix link only
+  // this way, not as a reparse point).
+  HANDLE handle = open_wide(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS);
+  if (handle == INVALID_HANDLE_VALUE) {
+    DWORD err = GetLastError();
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && missing(err))
+      return kDanglingLink;
+    return static_cast<int>(err);
+  }
+  FilePtr file = adopt(handle);
+  std::vector<wchar_t> final(32768);
+  DWORD n = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n > 0 && n < final.size()) {
+    held->path = narrow_name(std::wstring(final.data(), n));
+    split(held);
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file_id(handle, &info))
+    return last_error();
+  held->status.exists = true;
+  held->status.folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  held->status.regular =
+      !held->status.folder && (info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
+  if (held->status.regular)
+    held->file = std::move(file);
   return {};
 }
 
-bool same_file(File& file, const std::string& path) {
-  HANDLE other = open_wide(path, 0, kShareAll, OPEN_EXISTING, 0);
-  if (other == INVALID_HANDLE_VALUE)
+bool same_target(const Held& held, const Held& again) {
+  if (held.path != again.path || held.status.exists != again.status.exists)
     return false;
-  BY_HANDLE_FILE_INFORMATION a, b;
-  bool same = GetFileInformationByHandle(handle_of(file), &a) &&
-              GetFileInformationByHandle(other, &b) &&
-              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-              a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
-  CloseHandle(other);
-  return same;
+  if (!held.file || !again.file)
+    return !held.file && !again.file;
+  return same_id(held_handle(held), held_handle(again));
 }
 
-SysError check_writable(const std::string& path) {
-  DWORD attributes = GetFileAttributesW(system_path(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES)
+bool same_file(File& file, const Held& target) {
+  return same_id(handle_of(file), held_handle(target));
+}
+
+SysError check_writable(const Held& target) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file_id(held_handle(target), &info))
     return last_error();
-  if (attributes & FILE_ATTRIBUTE_READONLY)
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
     return ERROR_ACCESS_DENIED;
   // As an open for writing judges it: the access list. A program that
   // holds the file is no question of permission.
-  HANDLE handle = open_wide(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
+  HANDLE handle = open_wide(target.path, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
   if (handle != INVALID_HANDLE_VALUE) {
+    bool same = same_id(handle, held_handle(target));
     CloseHandle(handle);
-    return {};
+    return same ? SysError() : SysError(kTargetChanged);
   }
   DWORD err = GetLastError();
   bool held = err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION;
@@ -204,14 +245,14 @@ SysError check_writable(const std::string& path) {
 // --- The temporary file and the replace ------------------------------
 
 // Windows has no files without a name.
-SysError open_unnamed(const std::string&, unsigned, FilePtr*) { return kNoFacility; }
+SysError open_unnamed(const Held&, unsigned, FilePtr*) { return kNoFacility; }
 
-SysError link_unnamed(File&, const std::string&) { return kNoFacility; }
+SysError link_unnamed(File&, const Held&, const std::string&) { return kNoFacility; }
 
-SysError create_new(const std::string& path, unsigned, FilePtr* file) {
+SysError create_new(const Held& target, const std::string& name, unsigned, FilePtr* file) {
   // Shared for deletion, so that the console handler can remove it while
   // it is open; hidden and temporary while it is written.
-  HANDLE handle = open_wide(path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
+  HANDLE handle = open_wide(target.folder + name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
                             CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
   if (handle == INVALID_HANDLE_VALUE)
     return last_error();
@@ -239,19 +280,18 @@ SysError keep_temporary(File& file, bool new_target) {
              : last_error();
 }
 
-// The attributes and the creation time, and only where the new file does
-// not have them already.
-SysError carry_identity(const std::string& target, File& out) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(system_path(target).c_str(), GetFileExInfoStandard, &data))
+// The attributes and the creation time of the held target, and only where
+// the new file does not have them already.
+SysError carry_identity(const Held& target, File& out) {
+  FILE_BASIC_INFO want{};
+  if (!GetFileInformationByHandleEx(held_handle(target), FileBasicInfo, &want, sizeof want))
     return last_error();
   FILE_BASIC_INFO have{};
   if (!GetFileInformationByHandleEx(handle_of(out), FileBasicInfo, &have, sizeof have))
     return last_error();
   FILE_BASIC_INFO basic{};  // times left 0 stay as they are
-  basic.CreationTime.LowPart = data.ftCreationTime.dwLowDateTime;
-  basic.CreationTime.HighPart = static_cast<LONG>(data.ftCreationTime.dwHighDateTime);
-  basic.FileAttributes = data.dwFileAttributes & kCarried;
+  basic.CreationTime = want.CreationTime;
+  basic.FileAttributes = want.FileAttributes & kCarried;
   if (basic.CreationTime.QuadPart == have.CreationTime.QuadPart &&
       basic.FileAttributes == (have.FileAttributes & kMarks))
     return {};
@@ -316,10 +356,10 @@ SysError close_file(FilePtr file) {
   return CloseHandle(handle) ? SysError() : last_error();
 }
 
-SysError replace_file(const std::string& from, const std::string& to) {
+SysError replace_file(const Held& held, const std::string& name) {
   // Full paths: Wine's ReplaceFileW fails on a name without a folder part.
-  std::wstring source = full_path(system_path(from));
-  std::wstring target = full_path(system_path(to));
+  std::wstring source = full_path(system_path(held.folder + name));
+  std::wstring target = full_path(system_path(held.path));
   DWORD before = GetFileAttributesW(target.c_str());
   if (before != INVALID_FILE_ATTRIBUTES) {
     // A target that another program holds without sharing its deletion
@@ -353,48 +393,58 @@ SysError replace_file(const std::string& from, const std::string& to) {
              : last_error();
 }
 
-void remove_file(const std::string& path) { DeleteFileW(system_path(path).c_str()); }
+void remove_file(const Held& target, const std::string& name) {
+  DeleteFileW(system_path(target.folder + name).c_str());
+}
 
 // MOVEFILE_WRITE_THROUGH returns only once the move is on disk.
-SysError sync_folder(const std::string&) { return {}; }
+SysError sync_folder(const Held&) { return {}; }
 
-SysError open_in_place(const std::string& path, FilePtr* file) {
-  HANDLE handle = open_wide(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
+SysError open_in_place(const Held& target, FilePtr* file) {
+  HANDLE handle = open_wide(target.path, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
   if (handle == INVALID_HANDLE_VALUE)
-    return last_error();
+    return missing(GetLastError()) ? SysError(kTargetChanged) : last_error();
   *file = adopt(handle);
-  return {};
+  return same_id(handle, held_handle(target)) ? SysError() : SysError(kTargetChanged);
 }
 
 // --- Console events --------------------------------------------------
 
 namespace {
 
-// The temporary file's name while it exists, for the console handler.
-const char* volatile g_remove_on_exit = nullptr;
+// The temporary file's full name while it exists, for the console handler.
+const wchar_t* volatile g_remove_on_exit = nullptr;
 
 // Ctrl-C, Ctrl-Break or the console closing during the copy: the temporary
 // file goes (it is open for deletion), the target is untouched, and the
 // program ends as Windows console programs end on Ctrl-C.
 BOOL WINAPI remove_temporary(DWORD) {
-  const char* name = g_remove_on_exit;
+  const wchar_t* name = g_remove_on_exit;
   if (name != nullptr)
-    DeleteFileW(system_path(name).c_str());
+    DeleteFileW(name);
   ExitProcess(kControlCExit);
 }
 
 }  // namespace
 
-struct ExitCleanup::Saved {};
+struct ExitCleanup::Saved {
+  std::wstring name;  // the temporary file's, made before it is handed over
+};
 
-ExitCleanup::ExitCleanup() { SetConsoleCtrlHandler(remove_temporary, TRUE); }
+ExitCleanup::ExitCleanup() : saved_(new Saved) { SetConsoleCtrlHandler(remove_temporary, TRUE); }
 
 ExitCleanup::~ExitCleanup() {
   g_remove_on_exit = nullptr;
   SetConsoleCtrlHandler(remove_temporary, FALSE);
 }
 
-void ExitCleanup::remove_on_exit(const char* path) { g_remove_on_exit = path; }
+void ExitCleanup::remove_on_exit(const Held& target, const char* name) {
+  g_remove_on_exit = nullptr;
+  if (name == nullptr)
+    return;
+  saved_->name = system_path(target.folder + name);
+  g_remove_on_exit = saved_->name.c_str();
+}
 
 void ExitCleanup::hold() {}
 

@@ -108,16 +108,37 @@ mode_t mode_of(int flags, va_list args) {
 
 extern "C" {
 
-// An unnamed temporary file counts as a call of its own, so that it can be
-// refused without refusing every open.
+// An open counts as a call named for what it opens, so that each can be
+// refused without refusing every open: an unnamed temporary file, a new
+// file, a folder held or flushed, or any other file.
+const char* open_kind(const char* plain, int flags) {
+  if ((flags & O_TMPFILE) == O_TMPFILE)
+    return "open_tmpfile";
+  if (flags & O_CREAT)
+    return "open_create";
+  if (flags & O_DIRECTORY)
+    return "open_folder";
+  return plain;
+}
+
 int open(const char* path, int flags, ...) {
   va_list args;
   va_start(args, flags);
   mode_t mode = mode_of(flags, args);
   va_end(args);
-  if (should_fail((flags & O_TMPFILE) == O_TMPFILE ? "open_tmpfile" : "open"))
+  if (should_fail(open_kind("open", flags)))
     return -1;
   return real_with_offset<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+}
+
+int openat(int dir, const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  mode_t mode = mode_of(flags, args);
+  va_end(args);
+  if (should_fail(open_kind("openat", flags)))
+    return -1;
+  return real_with_offset<int (*)(int, const char*, int, ...)>("openat")(dir, path, flags, mode);
 }
 
 ssize_t read(int fd, void* buf, size_t n) {
@@ -223,7 +244,9 @@ PICKCOPY_FAULT(fchmod, (int fd, mode_t mode), (fd, mode), fd)
 PICKCOPY_FAULT(fchown, (int fd, uid_t uid, gid_t gid), (fd, uid, gid), fd)
 PICKCOPY_FAULT(linkat, (int a, const char* from, int b, const char* to, int flags),
                (a, from, b, to, flags), -1)
-PICKCOPY_FAULT(rename, (const char* from, const char* to), (from, to), -1)
+PICKCOPY_FAULT(renameat, (int a, const char* from, int b, const char* to), (a, from, b, to), -1)
+PICKCOPY_FAULT_AS(fstatat, (int dir, const char* path, struct stat* st, int flags),
+                  (dir, path, st, flags), -1, real_with_offset)
 PICKCOPY_FAULT_AS(ftruncate, (int fd, off_t length), (fd, length), fd, real_with_offset)
 PICKCOPY_FAULT_AS(fallocate, (int fd, int mode, off_t offset, off_t length),
                   (fd, mode, offset, length), fd, real_with_offset)
@@ -234,10 +257,24 @@ PICKCOPY_FAULT(fsetxattr, (int fd, const char* name, const void* value, size_t s
                (fd, name, value, size, flags), fd)
 PICKCOPY_FAULT(fremovexattr, (int fd, const char* name), (fd, name), fd)
 
-// A failed close still releases the descriptor, as on Linux.
+ssize_t readlinkat(int dir, const char* path, char* buf, size_t size) {
+  if (should_fail("readlinkat"))
+    return -1;
+  return real<ssize_t (*)(int, const char*, char*, size_t)>("readlinkat")(dir, path, buf, size);
+}
+
+// Only the close of a file open for writing can tell of data lost; the
+// close of one only read or held is not counted. A failed close still
+// releases the descriptor, as on Linux.
 int close(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  bool written = flags >= 0 && (flags & O_ACCMODE) != O_RDONLY
+#ifdef O_PATH
+                 && (flags & O_PATH) == 0
+#endif
+      ;
   int result = real<int (*)(int)>("close")(fd);
-  if (should_fail("close", fd))
+  if (written && should_fail("close", fd))
     return -1;
   return result;
 }

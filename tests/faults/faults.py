@@ -23,7 +23,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import harness  # noqa: E402
-from harness import PROMPT, Folder  # noqa: E402
+from harness import CHANGED, PROMPT, Folder  # noqa: E402
 
 ARGS = None
 
@@ -70,7 +70,7 @@ class FaultInjection(unittest.TestCase):
     # copy (copy_file_range refused); a named temporary file (O_TMPFILE
     # refused); the write in place (the rename refused, as over a mount).
     PATHS = ["", "copy_file_range:0:%d" % errno.EXDEV, "open_tmpfile:0:%d" % errno.EOPNOTSUPP,
-             "rename:0:%d" % errno.EXDEV]
+             "renameat:0:%d" % errno.EXDEV]
     ERRNOS = [errno.EIO, errno.ENOSPC, errno.EACCES]
     # A failure in carrying the target's identity, in the check for /proc
     # or in punching a hole sends the copy another way, whatever the error.
@@ -78,7 +78,7 @@ class FaultInjection(unittest.TestCase):
                    "listxattr", "getxattr", "access", "fallocate"}
     # A refusal to create, name or rename the temporary file sends the copy
     # in place.
-    REFUSABLE = {"open", "open_tmpfile", "linkat", "rename"}
+    REFUSABLE = {"open_create", "open_tmpfile", "linkat", "renameat"}
     # Calls whose failure is the source's, not the target's.
     SOURCE_SIDE = {"pread", "lseek"}
     # The calls that move the data.
@@ -116,9 +116,8 @@ class FaultInjection(unittest.TestCase):
             forced_call, forced_nth, _ = (force + "::").split(":")[:3]
             if force and forced_call not in trace:
                 continue  # a facility this build does not use
-            renamed_at = trace.index("rename")
-            data_start = min(trace.index(c) for c in self.DATA_CALLS if c in trace)
-            in_place = force.startswith("rename")
+            renamed_at = trace.index("renameat")
+            in_place = force.startswith("renameat")
             for position, call in enumerate(trace):
                 nth = trace[:position + 1].count(call)
                 if call == forced_call and int(forced_nth) in (0, nth):
@@ -137,19 +136,20 @@ class FaultInjection(unittest.TestCase):
                         # Only a fault that sends the copy another way may
                         # still end in success, with the whole new content.
                         # (Or the closing of the source, which comes last.)
-                        source_open = call == "open" and nth == 1
+                        # A target the user may not read is held without
+                        # reading it (and written in place).
+                        unreadable = call == "openat"
                         another_way = call in self.ANOTHER_WAY or (
-                            err_no == errno.EACCES and call in self.REFUSABLE and not source_open)
-                        source_close = call == "close" and position == len(trace) - 1
-                        self.assertTrue(another_way or source_close, where)
+                            err_no == errno.EACCES and (call in self.REFUSABLE or unreadable))
+                        self.assertTrue(another_way, where)
                         self.assertEqual((lines, state), ([], new), where)
                         continue
                     self.assertEqual(len(lines), 1, where)
                     source_side = call in self.SOURCE_SIDE or (call == "open" and nth == 1)
-                    # The temporary file is made and named in the folder,
-                    # before any data move; there the folder is named.
-                    folder_side = call in ("open_tmpfile", "linkat") or (
-                        call == "open" and nth == 2 and position < data_start)
+                    # The folder is held, and the temporary file made and
+                    # named in it: there the folder is named.
+                    folder_side = call in ("open_tmpfile", "open_create", "linkat") or (
+                        call == "open_folder" and nth == 1)
                     named = "new.bin" if source_side else "." if folder_side else "target.txt"
                     self.assertTrue(lines[0].startswith("pickcopy: %s: " % named), where)
                     self.assertIn(os.strerror(err_no), lines[0], where)
@@ -225,10 +225,18 @@ class Race(unittest.TestCase):
             for proc in procs:
                 proc.stdin.write(b"a\n")
                 proc.stdin.close()
+            # Each copy holds the target it checked: one that finds another
+            # file under the name by its rename replaces nothing and says so.
+            codes = []
             for proc in procs:
-                self.assertEqual(proc.wait(timeout=600), 0)
+                codes.append(proc.wait(timeout=600))
+                err = proc.stderr.read().decode("latin-1")[len(PROMPT):]
                 proc.stdout.close()
                 proc.stderr.close()
+                if codes[-1] == 1:
+                    self.assertEqual(err, "pickcopy: target.bin: " + CHANGED + "\n")
+            self.assertIn(0, codes)
+            self.assertLessEqual(set(codes), {0, 1})
             self.assertIn(digest(folder / "target.bin"), wanted)
             self.assertEqual(folder.names(), ["a.bin", "b.bin", "target.bin"])
 
