@@ -602,6 +602,145 @@ class Situations(unittest.TestCase):
             self.assertEqual(f.read("variant"), b"old\n")
 
 
+class OtherUsers(unittest.TestCase):
+    """Another user acting beside a copy that root runs, against files of
+    root's own in a folder only root may enter: links planted in folders
+    that everyone may write, and files and folders swapped under a copy
+    held at a chosen call."""
+
+    SECRET, SUID = b"root's secret\n", b"#!/bin/sh\nid\n"
+
+    def setUp(self):
+        if windows() or os.geteuid() != 0:
+            self.skipTest("needs root on POSIX, to act as another user")
+        self.f = Folder(self)
+        os.chmod(self.f.path, 0o755)
+        self.root_only = self.f / "root-only"
+        for name, data, mode in (("secret", self.SECRET, 0o600), ("suid", self.SUID, 0o4755),
+                                 ("app.conf", self.SECRET, 0o600)):
+            os.chmod(self.f.write("root-only/" + name, data), mode)
+        os.chmod(self.root_only, 0o700)
+
+    def folder(self, name, owner, mode):
+        path = self.f / name
+        os.makedirs(path, exist_ok=True)
+        os.chown(path, owner, owner)
+        os.chmod(path, mode)
+        return path
+
+    def untouched(self, where):
+        """Root's files as they were, and no set-user-ID file of root's
+        anywhere else."""
+        for name, data, mode in (("secret", self.SECRET, 0o600), ("suid", self.SUID, 0o4755)):
+            st = os.lstat(os.path.join(self.root_only, name))
+            self.assertEqual((self.f.read("root-only/" + name), stat.S_IMODE(st.st_mode)),
+                             (data, mode), where)
+        self.assertEqual(sorted(os.listdir(self.root_only)), ["app.conf", "secret", "suid"], where)
+        for root, _, files in os.walk(self.f.path):
+            for name in files:
+                st = os.lstat(os.path.join(root, name))
+                if root != self.root_only and stat.S_ISREG(st.st_mode):
+                    self.assertFalse(st.st_uid == 0 and st.st_mode & stat.S_ISUID, where)
+                self.assertFalse(name.startswith(".pickcopy-"), where)
+
+    def without_kernel_guard(self):
+        """Turns the kernel's own guard for sticky folders off for the
+        test, so that it cannot be what refuses a link."""
+        knob = "/proc/sys/fs/protected_symlinks"
+        try:
+            with open(knob) as f:
+                before = f.read().strip()
+            if before != "0":
+                with open(knob, "w") as f:
+                    f.write("0")
+                self.addCleanup(lambda: open(knob, "w").write(before))
+        except OSError as e:
+            self.skipTest("cannot turn the kernel's guard off: %s" % e.strerror)
+
+    # case, the link's owner, its folder's owner and mode, where it leads,
+    # status, message (None: followed, and the file it leads to replaced)
+    LINKS = [
+        ("another user's link in a sticky folder", OTHER, 0, 0o1777, "root-only/secret",
+         1, "Permission denied"),
+        ("root's own link in a sticky folder", 0, 0, 0o1777, "root-only/secret", 0, None),
+        ("the folder owner's link in a sticky folder", USER, USER, 0o1777, "root-only/secret",
+         0, None),
+        ("a link that leads nowhere", 0, 0, 0o755, "root-only/created", 1,
+         "a symbolic link that leads nowhere"),
+        ("another user's link in a folder not everyone may write", OTHER, OTHER, 0o755,
+         "root-only/secret", 0, None),
+    ]
+
+    def test_links_are_followed_only_as_the_kernel_guard_allows(self):
+        self.without_kernel_guard()
+        for case, owner, folder_owner, mode, leads_to, rc, message in self.LINKS:
+            with self.subTest(case):
+                self.setUp()
+                os.chmod(self.f.write("src.txt", "other user's text\n"), 0o644)
+                self.folder("shared", folder_owner, mode)
+                link = self.f / "shared/t"
+                os.symlink(self.f / leads_to, link)
+                os.lchown(link, owner, owner)
+                r = run(self.f, ["shared/t", "src.txt"], "a\n")
+                self.assertEqual(r.rc, rc, case + ": " + r.err)
+                self.assertTrue(os.path.islink(link), case)
+                if message:
+                    self.assertEqual(r.err, PROMPT + "pickcopy: shared/t: %s\n" % message)
+                    self.untouched(case)
+                else:
+                    self.assertEqual(self.f.read(leads_to), b"other user's text\n", case)
+
+    # case, the target, the other user's act while the copy is held before
+    # it flushes the new file
+    RACES = [
+        ("the file swapped for a link to a set-user-ID program", "home/app.conf",
+         "ln -s {root}/suid home/x.l && mv -T home/x.l home/app.conf"),
+        ("the same in a sticky folder", "tmp/app.conf",
+         "ln -s {root}/suid tmp/x.l && mv -T tmp/x.l tmp/app.conf"),
+        ("the file swapped for another of the user's", "home/app.conf",
+         "echo other > home/x.l && mv -T home/x.l home/app.conf"),
+        ("the folder swapped for a link", "home/sub/app.conf",
+         "mv home/sub home/gone && ln -s {root} home/sub"),
+    ]
+
+    def test_a_swap_during_the_copy_changes_nothing(self):
+        if not ARGS.shim:
+            self.skipTest("no fault shim in this build, to hold the copy")
+        for case, target, act in self.RACES:
+            with self.subTest(case):
+                self.setUp()
+                self.folder("home/sub", USER, 0o755)
+                self.folder("home", USER, 0o755)
+                self.folder("tmp", 0, 0o1777)
+                for name in ("home/app.conf", "tmp/app.conf", "home/sub/app.conf",
+                             "home/variant"):
+                    path = self.f.write(name, "%s of the other user\n" % name)
+                    os.chown(path, USER, USER)
+                self.race(case, target, act.format(root=self.root_only))
+
+    def race(self, case, target, act):
+        signal_file = self.f / "held"
+        env = dict(os.environ, LD_PRELOAD=os.path.abspath(ARGS.shim),
+                   FAULT_PAUSE="fsync:1:" + signal_file)
+        proc = harness.start(self.f, [target, "home/variant"], env=env)
+        proc.stdin.write(b"a\n")
+        proc.stdin.close()
+        for _ in range(3000):
+            if os.path.exists(signal_file) or proc.poll() is not None:
+                break
+            time.sleep(0.01)
+        self.assertTrue(os.path.exists(signal_file), case + ": the copy was not held")
+        subprocess.run(as_user(["sh", "-c", act]), cwd=self.f.path, check=True)
+        os.unlink(signal_file)
+        err = proc.stderr.read().decode("latin-1")
+        proc.stdout.close()
+        proc.stderr.close()
+        self.assertEqual(proc.wait(timeout=60), 1, case + ": " + err)
+        self.assertEqual(err, PROMPT + "pickcopy: %s: %s\n" % (target, harness.CHANGED), case)
+        self.untouched(case)
+        self.assertEqual(self.f.read("root-only/app.conf"), self.SECRET, case)
+
+
 class WindowsSearch(unittest.TestCase):
     """What the Windows directory search delivers, as seen through the
     whole program."""

@@ -51,7 +51,8 @@ SysError resolve_target(const std::string& target, const std::string& source, Ta
 SysError check_unchanged(const Target& t) {
   Held again;
   SysError err = hold_target(t.shown, &again);
-  if (err.code == kDanglingLink || (!err && !same_target(t.held, again)))
+  bool elsewhere = err.code == kDanglingLink || err.code == kGuardedLink;
+  if (elsewhere || (!err && !same_target(t.held, again)))
     return kTargetChanged;
   err.in_folder = false;
   return err;

@@ -41,6 +41,10 @@ constexpr int kAttributesUnknown = -3;
 constexpr int kTargetChanged = -4;
 // A symbolic link leads to no file, and nothing is written through it.
 constexpr int kDanglingLink = -5;
+// A symbolic link lies in a sticky folder that others may write and
+// belongs neither to the user nor to the folder's owner: it is not
+// followed, and the words are those of permission denied.
+constexpr int kGuardedLink = -6;
 
 // The words for `err`: the system's own, or pickcopy's for its codes.
 std::string describe_error(SysError err);
@@ -100,8 +104,8 @@ struct Held {
 // Resolves `path` and holds what it leads to. A symbolic link is followed
 // as the kernel's guard for sticky folders would allow (refused with
 // permission denied when the link lies in a sticky folder that others may
-// write and belongs neither to the user nor to the folder's owner); a link
-// that leads nowhere is refused (kDanglingLink). An error in reaching the
+// write and belongs neither to the user nor to the folder's owner:
+// kGuardedLink); a link that leads nowhere is refused (kDanglingLink). An error in reaching the
 // folder is marked in_folder, with `held->folder` naming it.
 SysError hold_target(const std::string& path, Held* held);
 

@@ -87,6 +87,8 @@ std::string describe_error(SysError err) {
       return "changed by another program during the copy; left as it is";
     case kDanglingLink:
       return "a symbolic link that leads nowhere";
+    case kGuardedLink:
+      return std::strerror(EACCES);
     default:
       return std::strerror(err.code);
   }
@@ -302,7 +304,7 @@ SysError hold_target(const std::string& path, Held* held) {
     if (fstat(folder, &folder_st) != 0)
       return last_error();
     if (!may_follow(folder_st, st))
-      return EACCES;
+      return kGuardedLink;
     std::string next;
     if (SysError err = read_link(folder, held->name, st.st_size, &next))
       return err;

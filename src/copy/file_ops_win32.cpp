@@ -81,6 +81,8 @@ std::string describe_error(SysError err) {
   DWORD code = static_cast<DWORD>(err.code);
   if (err.code == kNotRegularFile)
     code = ERROR_INVALID_FUNCTION;
+  else if (err.code == kGuardedLink)
+    code = ERROR_ACCESS_DENIED;
   else if (err.code == kTargetChanged)
     return "changed by another program during the copy; left as it is";
   else if (err.code == kDanglingLink)

@@ -14,6 +14,10 @@
 //   FAULT_SLOW=name:ms                         every call of `name` first
 //                                              waits ms milliseconds, so
 //                                              that a small copy is slow
+//   FAULT_PAUSE=name:n:path                    before the n-th call of
+//                                              `name`, creates `path` and
+//                                              waits until it is removed,
+//                                              so that a test can act then
 // Calls on the standard streams are never failed.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -47,6 +51,23 @@ F real(const char* name) {
   return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
+// FAULT_PAUSE: tells the test that the call `name`, the `count`-th, is
+// next, and waits (a minute at most) for the test to say go on.
+void pause_before(const char* name, int count) {
+  const char* pause = std::getenv("FAULT_PAUSE");
+  char paused[64], path[4096];
+  int nth = 0;
+  if (pause == nullptr || std::sscanf(pause, "%63[^:]:%d:%4095s", paused, &nth, path) != 3 ||
+      std::strcmp(paused, name) != 0 || nth != count)
+    return;
+  int fd = real<int (*)(const char*, int, ...)>("open")(path, O_CREAT | O_WRONLY, 0600);
+  if (fd >= 0)
+    real<int (*)(int)>("close")(fd);
+  auto exists = real<int (*)(const char*, int)>("access");
+  for (int waited = 0; waited < 60000 && exists(path, F_OK) == 0; ++waited)
+    usleep(1000);
+}
+
 // With 64-bit file offsets on a 32-bit system, the calls that take an
 // offset are the *64 symbols (this file is built the same way).
 template <typename F>
@@ -78,6 +99,7 @@ bool should_fail(const char* name, int fd = -1) {
   *g_trace += name;
   *g_trace += '\n';
   int count = ++(*g_counts)[name];
+  pause_before(name, count);
   if (const char* slow = std::getenv("FAULT_SLOW")) {
     char slowed[64];
     int ms = 0;
