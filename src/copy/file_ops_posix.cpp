@@ -191,9 +191,9 @@ SysError ask_by_name(const Held& target) {
     return last_error();
   struct stat named, held;
   if (fstatat(fd_of(*target.folder_file), target.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-      fstat(fd_of(*target.file), &held) != 0 || !same_inode(named, held))
-    return kTargetChanged;
-  return {};
+      fstat(fd_of(*target.file), &held) != 0)
+    return errno == ENOENT ? SysError(kTargetChanged) : last_error();
+  return same_inode(named, held) ? SysError() : SysError(kTargetChanged);
 }
 
 #if PICKCOPY_HAVE_AT_EMPTY_PATH
