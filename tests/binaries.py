@@ -27,10 +27,13 @@ EXPECTED = {
         libraries={"libc.so.7", "libc++.so.1", "libcxxrt.so.1", "libm.so.5", "libgcc_s.so.1",
                    "libthr.so.3"},
         required_libraries={"libc.so.7", "libc++.so.1"},
-        # copy_file_range for the data, the portable directory reader, and no
-        # attribute calls: an existing target is written in place there.
-        imports={"copy_file_range", "opendir", "readdir", "fsync"},
-        absent={"getdents", "getdents64", "fcopyfile", "extattr_get_fd", "flistxattr"}),
+        # copy_file_range for the data, the portable directory reader, no
+        # attribute calls (an existing target is written in place there),
+        # and the target held: its folder's calls, and its name asked again.
+        imports={"copy_file_range", "opendir", "readdir", "fsync", "openat", "fstatat",
+                 "readlinkat", "renameat", "faccessat"},
+        absent={"getdents", "getdents64", "fcopyfile", "extattr_get_fd", "flistxattr", "rename",
+                "readlink"}),
     "macos-arm64": dict(header=["Format: Mach-O arm64", "CpuType: Arm64"]),
     "macos-x86_64": dict(header=["Format: Mach-O 64-bit x86-64", "CpuType: X86-64"]),
 }
@@ -38,11 +41,12 @@ for _arch in ("macos-arm64", "macos-x86_64"):
     EXPECTED[_arch].update(
         libraries={"/usr/lib/libSystem.B.dylib", "/usr/lib/libc++.1.dylib"},
         required_libraries={"/usr/lib/libSystem.B.dylib", "/usr/lib/libc++.1.dylib"},
-        # fcopyfile for the data, fcntl for F_FULLFSYNC, Darwin's xattr calls,
-        # and statfs's type names for whose word on attributes counts.
-        imports={"fcopyfile", "fcntl", "flistxattr", "listxattr", "getxattr", "fsetxattr",
-                 "fremovexattr", "opendir", "readdir", "statfs"},
-        absent={"copy_file_range", "getdents64"})
+        # fcopyfile for the data, fcntl for F_FULLFSYNC, Darwin's xattr calls
+        # on the held descriptors, statfs's type names for whose word on
+        # attributes counts, and the target held through its folder.
+        imports={"fcopyfile", "fcntl", "flistxattr", "fgetxattr", "fsetxattr", "fremovexattr",
+                 "opendir", "readdir", "fstatfs", "openat", "fstatat", "renameat"},
+        absent={"copy_file_range", "getdents64", "listxattr", "getxattr", "rename", "readlink"})
 
 
 def tool(*args):
