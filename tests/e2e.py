@@ -964,38 +964,44 @@ class Progress(unittest.TestCase):
         if not ARGS.shim:
             self.skipTest("no fault shim in this build")
 
-    def copy(self, extra=None, slow=True):
+    def copy(self, extra=None, slow=True, signal_on=None):
         folder = Folder(self)
         folder.write("src.bin", b"first\n" + os.urandom(4 << 20))
         folder.write("t", "old\n")
         env = dict(LD_PRELOAD=os.path.abspath(ARGS.shim), **(self.SLOW if slow else {}))
         env.update(extra or {})
-        rc, seen = harness.run_on_terminal(folder, ["t", "src.bin"], env=env)
+        rc, seen = harness.run_on_terminal(folder, ["t", "src.bin"], env=env, signal_on=signal_on)
         return folder, rc, seen
 
     def test_shown_while_slow_and_gone_after(self):
-        # case, extra faults, status, the screen's last lines
+        # case, extra faults, status, the screen's last lines, a signal sent
+        # once the line is shown
         cases = [
-            ("a slow copy", {}, 0, [b""]),
+            ("a slow copy", {}, 0, [b""], None),
             ("a slow copy that fails", {"FAULT_CALL": "fsync", "FAULT_NTH": "1",
                                         "FAULT_ERRNO": str(errno.EIO)}, 1,
-             [b"pickcopy: t: " + os.strerror(errno.EIO).encode(), b""]),
+             [b"pickcopy: t: " + os.strerror(errno.EIO).encode(), b""], None),
+            ("a slow copy interrupted", {}, -signal.SIGINT, [b""], signal.SIGINT),
+            ("a slow copy terminated", {}, -signal.SIGTERM, [b""], signal.SIGTERM),
         ]
         _, quick_rc, quick = self.copy(slow=False)
         self.assertEqual(quick_rc, 0)
         self.assertNotIn(b"%", quick, "a quick copy shows no progress")
         quick_screen = harness.final_screen(quick)
-        for case, extra, rc, last in cases:
+        for case, extra, rc, last, sig in cases:
             with self.subTest(case):
-                folder, got_rc, seen = self.copy(extra)
+                folder, got_rc, seen = self.copy(extra, signal_on=sig and (b"%", sig))
                 self.assertEqual(got_rc, rc, seen)
                 self.assertRegex(seen, rb"\r *\d+%  [\d.]+ [KM]i?B of 4\.0 MiB  [\d.]+ [KM]i?B/s",
                                  "no progress line")
                 screen = harness.final_screen(seen)
                 self.assertEqual(screen[-len(last):], last, screen)
-                if rc == 0:
+                if rc != 1:
                     self.assertEqual(screen, quick_screen, "the progress line was not erased")
+                if rc == 0:
                     self.assertEqual(folder.read("t")[:6], b"first\n")
+                if rc < 0:
+                    self.assertEqual((folder.read("t"), folder.names()), (b"old\n", ["src.bin", "t"]))
 
 
 class Terminal(unittest.TestCase):

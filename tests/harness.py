@@ -202,7 +202,7 @@ def terminal_safe(data):
     return data.translate(bytes.maketrans(CONTROLS, b"?" * len(CONTROLS)))
 
 
-def run_on_terminal(folder, args, answer="a", env=None):
+def run_on_terminal(folder, args, answer="a", env=None, signal_on=None):
     """Runs pickcopy in `folder` with all three streams on a new
     pseudo-terminal, types `answer` and Enter at the first prompt, and
     returns its exit status and every byte written to the terminal. The
@@ -210,7 +210,9 @@ def run_on_terminal(folder, args, answer="a", env=None):
     so natively the bytes are exactly pickcopy's; under Wine they are what
     Wine's console paints, which screen_lines() reads back. Enter is a
     newline natively and a carriage return for Wine's console, and reaches
-    either unchanged: Wine may set the terminal raw only after the prompt."""
+    either unchanged: Wine may set the terminal raw only after the prompt.
+    `signal_on` (bytes, signal) sends that signal once the bytes are seen
+    after the answer."""
     import pty
     import select
     import termios
@@ -243,7 +245,10 @@ def run_on_terminal(folder, args, answer="a", env=None):
             seen += chunk
             if not typed and PROMPT.rstrip().encode() in screen_text(seen):
                 os.write(fd, answer.encode() + (b"\r" if wine() else b"\n"))
-                typed = True
+                typed, answered_at = True, len(seen)
+            elif typed and signal_on and signal_on[0] in seen[answered_at:]:
+                os.kill(pid, signal_on[1])
+                signal_on = None
     except OSError:
         pass  # the terminal is gone with the program
     finally:

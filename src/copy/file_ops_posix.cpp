@@ -725,16 +725,26 @@ namespace {
 const char* volatile g_remove_on_exit = nullptr;
 volatile int g_remove_in = AT_FDCWD;
 
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
+
+// What each signal did before: after the removal it does that again.
+const struct sigaction* volatile g_before = nullptr;
+
+// Removes the temporary file, then has the signal act as it did before
+// (end the program, or a handler of the dialogue's that then ends it).
 void remove_and_die(int sig) {
   const char* name = g_remove_on_exit;
   if (name != nullptr)
     unlinkat(g_remove_in, name, 0);
-  signal(sig, SIG_DFL);
+  const struct sigaction* before = g_before;
+  for (int i = 0; i < kSignalCount; ++i)
+    if (kSignals[i] == sig && before != nullptr)
+      sigaction(sig, &before[i], nullptr);
+  if (before == nullptr)
+    signal(sig, SIG_DFL);
   raise(sig);
 }
-
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
 
 }  // namespace
 
@@ -748,11 +758,12 @@ ExitCleanup::ExitCleanup() : saved_(new Saved) {
   struct sigaction action {};
   action.sa_handler = remove_and_die;
   sigemptyset(&action.sa_mask);
-  for (int i = 0; i < kSignalCount; ++i) {
+  for (int i = 0; i < kSignalCount; ++i)
     sigaction(kSignals[i], nullptr, &saved_->actions[i]);
+  g_before = saved_->actions;
+  for (int i = 0; i < kSignalCount; ++i)
     if (saved_->actions[i].sa_handler != SIG_IGN)
       sigaction(kSignals[i], &action, nullptr);
-  }
   // Past a file-size limit (ulimit -f) the write fails with EFBIG and the
   // copy ends as after any failure, its temporary file removed, instead of
   // being killed with the file left behind.
@@ -767,6 +778,7 @@ ExitCleanup::~ExitCleanup() {
     sigaction(kSignals[i], &saved_->actions[i], nullptr);
   sigaction(SIGXFSZ, &saved_->file_size, nullptr);
   g_remove_on_exit = nullptr;
+  g_before = nullptr;
 }
 
 void ExitCleanup::remove_on_exit(const Held& target, const char* name) {

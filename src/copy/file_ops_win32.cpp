@@ -30,9 +30,6 @@ void FileCloser::operator()(File* file) const {
 
 namespace {
 
-// How a console program ends on Ctrl-C.
-constexpr UINT kControlCExit = 0xC000013A;
-
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The attributes a replacement takes from the file it replaces.
@@ -419,12 +416,13 @@ const wchar_t* volatile g_remove_on_exit = nullptr;
 
 // Ctrl-C, Ctrl-Break or the console closing during the copy: the temporary
 // file goes (it is open for deletion), the target is untouched, and the
-// program ends as Windows console programs end on Ctrl-C.
+// handlers set before this one end the program, as the system's own
+// would: as Windows console programs end on Ctrl-C.
 BOOL WINAPI remove_temporary(DWORD) {
   const wchar_t* name = g_remove_on_exit;
   if (name != nullptr)
     DeleteFileW(name);
-  ExitProcess(kControlCExit);
+  return FALSE;
 }
 
 }  // namespace

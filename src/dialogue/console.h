@@ -2,6 +2,7 @@
 #ifndef PICKCOPY_DIALOGUE_CONSOLE_H_
 #define PICKCOPY_DIALOGUE_CONSOLE_H_
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -27,5 +28,19 @@ bool asks_for_help(const std::string& arg);
 // non-blocking pipe), waits until input is there. False where that cannot
 // be waited for.
 bool wait_for_input(std::FILE* in);
+
+// Bytes for the handler of a signal to write as they are: each is in place
+// before `length` counts it.
+struct SignalText {
+  static constexpr std::size_t kRoom = 160;
+  char bytes[kRoom];
+  volatile std::size_t length = 0;
+};
+
+// While `text` is set, an interrupt, a termination or a hang-up (Ctrl-C,
+// Ctrl-Break or the console closing on Windows) first writes it to
+// standard error, then ends the program as it would have ended. Null:
+// nothing more is written.
+void write_on_signal(const SignalText* text);
 
 #endif  // PICKCOPY_DIALOGUE_CONSOLE_H_

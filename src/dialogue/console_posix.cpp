@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,3 +30,39 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
 }
 
 bool asks_for_help(const std::string& arg) { return arg == "--help"; }
+
+namespace {
+
+constexpr int kEnding[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kEndingCount = sizeof kEnding / sizeof kEnding[0];
+
+const SignalText* volatile g_text = nullptr;
+struct sigaction g_before[kEndingCount];
+
+void write_and_end(int sig) {
+  const SignalText* text = g_text;
+  if (text != nullptr && text->length > 0 && write(STDERR_FILENO, text->bytes, text->length) < 0) {
+    // Nothing more can be done about the screen.
+  }
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+}  // namespace
+
+void write_on_signal(const SignalText* text) {
+  if (text != nullptr && g_text == nullptr) {
+    struct sigaction action {};
+    action.sa_handler = write_and_end;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < kEndingCount; ++i) {
+      sigaction(kEnding[i], nullptr, &g_before[i]);
+      if (g_before[i].sa_handler != SIG_IGN)
+        sigaction(kEnding[i], &action, nullptr);
+    }
+  } else if (text == nullptr && g_text != nullptr) {
+    for (int i = 0; i < kEndingCount; ++i)
+      sigaction(kEnding[i], &g_before[i], nullptr);
+  }
+  g_text = text;
+}

@@ -14,9 +14,19 @@ int _dowildcard = 0;
 
 namespace {
 
-// Ctrl-C, Ctrl-Break or closing the console at the prompt ends the program
-// as Windows console programs end on Ctrl-C, whatever the runtime does.
-BOOL WINAPI end_on_interrupt(DWORD) { ExitProcess(0xC000013A); }
+const SignalText* volatile g_text = nullptr;
+
+// Ctrl-C, Ctrl-Break or closing the console ends the program as Windows
+// console programs end on Ctrl-C, whatever the runtime does, after the
+// text set to be written then.
+BOOL WINAPI end_on_interrupt(DWORD) {
+  const SignalText* text = g_text;
+  DWORD written = 0;
+  if (text != nullptr && text->length > 0)
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text->bytes, static_cast<DWORD>(text->length),
+              &written, nullptr);
+  ExitProcess(0xC000013A);
+}
 
 }  // namespace
 
@@ -49,3 +59,5 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
 }
 
 bool asks_for_help(const std::string& arg) { return arg == "--help" || arg == "/?"; }
+
+void write_on_signal(const SignalText* text) { g_text = text; }

@@ -123,7 +123,8 @@ int ask(int entries) {
 }
 
 // The copy, with a line of its progress where standard error is a
-// terminal; the line is gone again before anything else is written.
+// terminal; the line is gone again before anything else is written, and
+// before the program ends on a signal.
 std::optional<CopyFailure> copy_with_progress(const std::string& source,
                                               const std::string& target) {
   if (!error_stream_is_terminal())
@@ -134,8 +135,10 @@ std::optional<CopyFailure> copy_with_progress(const std::string& source,
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       },
       [](const std::string& text) { write_text(Stream::error, text); });
+  write_on_signal(&line.erasure());
   std::optional<CopyFailure> failure = copy_file(source, target, &line);
   line.finish();
+  write_on_signal(nullptr);
   return failure;
 }
 

@@ -44,12 +44,27 @@ void ProgressLine::advanced(std::uint64_t done, std::uint64_t total) {
   std::size_t shown = text.size();
   if (shown < width_)
     text.append(width_ - shown, ' ');  // over what a longer line left
-  write_("\r" + text);
   width_ = shown > width_ ? shown : width_;
+  set_erasure(width_);
+  write_("\r" + text);
   drawn_at_ = now;
 }
 
+// "\r", blanks over the line, "\r": the length is set last, once the bytes
+// it counts are there.
+void ProgressLine::set_erasure(std::size_t width) {
+  if (width + 2 > SignalText::kRoom)
+    width = SignalText::kRoom - 2;
+  erasure_.length = 0;
+  erasure_.bytes[0] = '\r';
+  for (std::size_t i = 1; i <= width; ++i)
+    erasure_.bytes[i] = ' ';
+  erasure_.bytes[width + 1] = '\r';
+  erasure_.length = width + 2;
+}
+
 void ProgressLine::finish() {
+  erasure_.length = 0;
   if (drawn_at_ < 0)
     return;
   write_("\r" + std::string(width_, ' ') + "\r");

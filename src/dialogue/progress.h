@@ -7,6 +7,7 @@
 #include <string>
 
 #include "copy/copy_file.h"
+#include "dialogue/console.h"
 
 // A copy quicker than this many seconds shows no line at all.
 constexpr double kQuietSeconds = 1.0;
@@ -29,12 +30,18 @@ class ProgressLine : public CopyProgress {
   void advanced(std::uint64_t done, std::uint64_t total) override;
   void finish();
 
+  // What erases the line as it stands, for a signal's handler to write.
+  const SignalText& erasure() const { return erasure_; }
+
  private:
+  void set_erasure(std::size_t width);
+
   std::function<double()> now_;
   std::function<void(const std::string&)> write_;
   double start_;
   double drawn_at_ = -1;    // when the line was last written; < 0: never
   std::size_t width_ = 0;   // of the text on the screen
+  SignalText erasure_;
 };
 
 #endif  // PICKCOPY_DIALOGUE_PROGRESS_H_
