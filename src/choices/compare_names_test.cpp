@@ -108,7 +108,7 @@ const FolderCase kFolderCases[] = {
 };
 
 int expected_order(const FolderCase& c) {
-  return path_separators() != "/" ? c.windows : c.posix;
+  return is_separator('\\') ? c.windows : c.posix;
 }
 
 TEST(CompareNames, NamesInOneFolder) {
