@@ -18,7 +18,6 @@
 #include "dialogue/progress.h"
 #include "dialogue/prompt.h"
 #include "dialogue/report.h"
-#include "dialogue/wrap.h"
 
 namespace {
 
@@ -94,7 +93,7 @@ std::vector<const char*> show_menu(const ChoiceNode* list) {
     const char label[] = {static_cast<char>('A' + names.size()), ')', ' '};
     if (read_first_line(list->name, &line))
       write_pieces(Stream::output, {{Kind::text, std::string_view(label, sizeof label)},
-                                    {Kind::first_line, wrap_line(line)}});
+                                    {Kind::first_line, line}});
     else
       write_text(Stream::output, std::string(label, sizeof label) + "can't open\n");
     names.push_back(list->name);

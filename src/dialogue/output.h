@@ -3,12 +3,14 @@
 // safely where a person reads it, and through pipes and files every byte
 // stays as it is.
 //
-// Where a stream is a terminal, first lines and names have their control
-// characters shown as '?' (see terminal_text.h). On Windows, where a
-// stream is a console, each piece is written as UTF-16 with WriteConsoleW:
-// pickcopy's own text and the system's in the ANSI code page, names from
-// the form in which each of their components is held, first lines as UTF-8
-// where they are UTF-8 and in the ANSI code page otherwise.
+// A first line is given as it was read and laid out here for the menu,
+// wrapped (wrap.h) wherever it goes. Where a stream is a terminal, first
+// lines and names have their control characters shown as '?' (see
+// terminal_text.h). On Windows, where a stream is a console, each piece is
+// written as UTF-16 with WriteConsoleW: pickcopy's own text and the
+// system's in the ANSI code page, names from the form in which each of
+// their components is held, first lines as UTF-8 where the line as read is
+// UTF-8 (shown_as_utf8) and in the ANSI code page otherwise.
 #ifndef PICKCOPY_DIALOGUE_OUTPUT_H_
 #define PICKCOPY_DIALOGUE_OUTPUT_H_
 
@@ -19,7 +21,7 @@ enum class Stream { output, error };
 
 enum class Kind {
   text,        // pickcopy's own words, or the system's
-  first_line,  // a candidate's first line, as the menu shows it
+  first_line,  // a candidate's first line, as read_first_line gives it
   name,        // a file name, in the form the dialogue holds it
 };
 

@@ -5,6 +5,7 @@
 
 #include "dialogue/output.h"
 #include "dialogue/terminal_text.h"
+#include "dialogue/wrap.h"
 
 namespace {
 
@@ -23,10 +24,9 @@ void write_pieces(Stream stream, std::initializer_list<Piece> pieces) {
   const bool terminal = is_terminal(stream);
   std::string bytes;
   for (const Piece& piece : pieces) {
-    if (terminal && piece.kind != Kind::text)
-      bytes += shown_on_terminal(piece.bytes);
-    else
-      bytes += piece.bytes;
+    std::string laid_out = piece.kind == Kind::first_line ? wrap_line(piece.bytes)
+                                                          : std::string(piece.bytes);
+    bytes += terminal && piece.kind != Kind::text ? shown_on_terminal(laid_out) : laid_out;
   }
   std::fwrite(bytes.data(), 1, bytes.size(), file_of(stream));
 }

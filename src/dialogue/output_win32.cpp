@@ -7,6 +7,7 @@
 
 #include "dialogue/output.h"
 #include "dialogue/terminal_text.h"
+#include "dialogue/wrap.h"
 #include "path/native_win32.h"
 
 namespace {
@@ -44,13 +45,20 @@ std::wstring decoded(UINT code_page, std::string_view bytes) {
   return text;
 }
 
+// The bytes of `piece` as the menu lays them out.
+std::string laid_out(const Piece& piece) {
+  return piece.kind == Kind::first_line ? wrap_line(piece.bytes) : std::string(piece.bytes);
+}
+
 std::wstring console_text(const Piece& piece) {
   switch (piece.kind) {
     case Kind::name:
       return shown_on_terminal<wchar_t>(wide_name(std::string(piece.bytes)));
     case Kind::first_line:
+      // The encoding is chosen on the line as read, then the wrap decoded:
+      // a wrap that cuts a character does not make the line ANSI.
       return shown_on_terminal<wchar_t>(
-          decoded(shown_as_utf8(piece.bytes) ? CP_UTF8 : CP_ACP, piece.bytes));
+          decoded(shown_as_utf8(piece.bytes) ? CP_UTF8 : CP_ACP, laid_out(piece)));
     case Kind::text:
       break;
   }
@@ -89,7 +97,7 @@ void write_pieces(Stream stream, std::initializer_list<Piece> pieces) {
   if (to.console == nullptr) {
     std::string bytes;
     for (const Piece& piece : pieces)
-      bytes += piece.bytes;
+      bytes += laid_out(piece);
     std::fwrite(bytes.data(), 1, bytes.size(), to.file);
     return;
   }

@@ -31,15 +31,3 @@ std::string wrap_line(std::string_view line) {
   }
   return text;
 }
-
-std::string unwrapped_line(std::string_view text) {
-  std::string line;
-  std::size_t start = 0;
-  std::size_t at;
-  while ((at = text.find(kContinuation, start)) != std::string_view::npos) {
-    line.append(text.substr(start, at - start));
-    start = at + kContinuation.size();
-  }
-  line.append(text.substr(start));
-  return line;
-}

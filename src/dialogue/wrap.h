@@ -21,9 +21,4 @@ constexpr std::string_view kContinuation = "\n     ";
 // joined by a newline and five spaces.
 std::string wrap_line(std::string_view line);
 
-// The first line that wrap_line made `text` of. A first line holds no
-// newline but its last byte, so every newline followed by five spaces is a
-// separator that wrap_line put in.
-std::string unwrapped_line(std::string_view text);
-
 #endif  // PICKCOPY_DIALOGUE_WRAP_H_

@@ -8,6 +8,21 @@ namespace {
 
 std::string repeat(char c, std::size_t n) { return std::string(n, c); }
 
+// The first line that wrap_line made `text` of. A first line holds no
+// newline but its last byte, so every newline followed by five spaces is a
+// separator that wrap_line put in.
+std::string unwrapped_line(std::string_view text) {
+  std::string line;
+  std::size_t start = 0;
+  std::size_t at;
+  while ((at = text.find(kContinuation, start)) != std::string_view::npos) {
+    line.append(text.substr(start, at - start));
+    start = at + kContinuation.size();
+  }
+  line.append(text.substr(start));
+  return line;
+}
+
 TEST(WrapLine, Table) {
   const std::string chapter =
       "Chapter ten: the long one, whose first line runs on well past the "
