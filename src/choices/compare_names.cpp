@@ -82,11 +82,12 @@ int compare_names(const char* a, const char* b) {
   return compare_rests(a + shared, b + shared);
 }
 
-int compare_names(const char* a, std::size_t a_folder, const char* b, std::size_t b_folder) {
+int compare_names(const char* a, std::size_t a_folder_length, const char* b,
+                  std::size_t b_folder_length) {
   // The shorter folder part is empty or ends with a separator. Where the
   // other name begins with it, the two share it, and what else they share
   // holds no separator: past its folder part, its own name has none.
-  std::size_t shorter = a_folder < b_folder ? a_folder : b_folder;
+  std::size_t shorter = a_folder_length < b_folder_length ? a_folder_length : b_folder_length;
   std::size_t shared = std::memcmp(a, b, shorter) == 0 ? shorter : shared_folder_length(a, b);
   return compare_rests(a + shared, b + shared);
 }

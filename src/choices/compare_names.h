@@ -23,11 +23,12 @@ std::size_t shared_folder_length(const char* a, const char* b);
 int compare_names(const char* a, const char* b);
 
 // The same result as compare_names(a, b), for names whose folder parts are
-// known: `a_folder` and `b_folder` are folder_part_length of each name up
-// to its first zero byte, as add_choice keeps it. Where the shorter folder
-// part begins the other name, it is the shared folder part, found with one
-// memcmp; only names in different folders are searched for the separators
-// they share.
-int compare_names(const char* a, std::size_t a_folder, const char* b, std::size_t b_folder);
+// known: `a_folder_length` and `b_folder_length` are folder_part_length of
+// each name up to its first zero byte, as add_choice keeps it. Where the
+// shorter folder part begins the other name, it is the shared folder part,
+// found with one memcmp; only names in different folders are searched for
+// the separators they share.
+int compare_names(const char* a, std::size_t a_folder_length, const char* b,
+                  std::size_t b_folder_length);
 
 #endif  // PICKCOPY_CHOICES_COMPARE_NAMES_H_

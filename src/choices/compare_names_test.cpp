@@ -131,9 +131,9 @@ void expect_nodes_agree(const std::string& a, const std::string& b) {
   add_lasting_choice(&list, b.c_str());
   const ChoiceNode& lasting = *list.head;
   int expected = compare_names(na.name, copied.name);
-  EXPECT_EQ(compare_names(na.name, na.folder, copied.name, copied.folder), expected)
+  EXPECT_EQ(compare_names(na.name, na.folder_length, copied.name, copied.folder_length), expected)
       << '"' << a << "\" vs \"" << b << '"';
-  EXPECT_EQ(compare_names(na.name, na.folder, lasting.name, lasting.folder), expected)
+  EXPECT_EQ(compare_names(na.name, na.folder_length, lasting.name, lasting.folder_length), expected)
       << '"' << a << "\" vs \"" << b << "\", not copied";
 }
 

@@ -1,9 +1,9 @@
-// FolderReader search on POSIX systems, as the shell expands a pattern: every
-// component that holds wildcards is matched with fnmatch(3) against the
-// entries of its folder (a leading '.' only explicitly), folders are read
-// lazily and depth first in their own order, so that a pattern that has
-// given its names stops reading, and each name carries the folder path
-// that matched.
+// The search for a pattern's names on POSIX systems, as the shell expands a
+// pattern: every component that holds wildcards is matched with fnmatch(3)
+// against the entries of its folder (a leading '.' only explicitly), read
+// through a FolderReader. Folders are read lazily and depth first in their
+// own order, so that a pattern that has given its names stops reading, and
+// each name carries the folder path that matched.
 #include <fnmatch.h>
 #include <sys/stat.h>
 
@@ -26,7 +26,7 @@ struct Piece {
 struct Level {
   std::string base;  // the folder's path, ending in its slashes ("" for ".")
   std::size_t piece;
-  FolderReaderPtr dir;
+  FolderReaderPtr reader;
 };
 
 }  // namespace
@@ -78,16 +78,16 @@ std::size_t add_literal_pieces(const std::vector<Piece>& pieces, std::size_t nex
 }
 
 void enter(MatchSearch& search, std::string base, std::size_t piece) {
-  FolderReaderPtr dir = open_folder(base.empty() ? "." : base);
-  if (dir != nullptr)
-    search.levels.push_back({std::move(base), piece, std::move(dir)});
+  FolderReaderPtr reader = open_folder(base.empty() ? "." : base);
+  if (reader != nullptr)
+    search.levels.push_back({std::move(base), piece, std::move(reader)});
 }
 
 // Reads entries until a whole path matches; false once every folder is read.
 bool next_match(MatchSearch& search, std::string* name) {
   while (!search.levels.empty()) {
     Level& level = search.levels.back();
-    const char* entry = next_entry(*level.dir);
+    const char* entry = next_entry(*level.reader);
     if (entry == nullptr) {
       search.levels.pop_back();
       continue;

@@ -29,7 +29,8 @@ ChoiceNode* merge_choices(ChoiceNode* a, ChoiceNode* b) {
   ChoiceNode head{};
   ChoiceNode* tail = &head;
   while (a != nullptr && b != nullptr) {
-    ChoiceNode** from = compare_names(a->name, a->folder, b->name, b->folder) <= 0 ? &a : &b;
+    int order = compare_names(a->name, a->folder_length, b->name, b->folder_length);
+    ChoiceNode** from = order <= 0 ? &a : &b;
     ChoiceNode* node = *from;
     *from = node->next;
     node->next = nullptr;
