@@ -48,7 +48,7 @@ TEST(WrapLine, Table) {
        repeat('b', 70) + "\t" + repeat('b', 4) + "\n     " + repeat('b', 6) + "\n"},
       {repeat('c', 60) + "   " + repeat('c', 20) + "\n",  // last space within reach
        repeat('c', 60) + "  \n      " + repeat('c', 20) + "\n"},
-      {" " + repeat('d', 80) + "\n",  // a leading space never breaks its piece
+      {" " + repeat('d', 80) + "\n",  // a leading space never breaks its row
        " " + repeat('d', 74) + "\n     " + repeat('d', 6) + "\n"},
   };
   for (const auto& c : cases) {
