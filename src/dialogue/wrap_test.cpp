@@ -50,19 +50,22 @@ TEST(WrapLine, Table) {
        repeat('c', 60) + "  \n      " + repeat('c', 20) + "\n"},
       {" " + repeat('d', 80) + "\n",  // a leading space never breaks its row
        " " + repeat('d', 74) + "\n     " + repeat('d', 6) + "\n"},
+      // 70 + ' ' + 72 + ' ' + 'q' + '\n': after the first break 76 bytes
+      // remain, which are broken again at their last space.
+      {repeat('e', 70) + " " + repeat('f', 72) + " q\n",
+       repeat('e', 70) + "\n      " + repeat('f', 72) + "\n      q\n"},
+      // 70 + ' ' + 71 + ' ' + 'q' + '\n': after the first break exactly 75
+      // bytes remain; they would fit a row, and are still broken at their
+      // last space.
+      {repeat('g', 70) + " " + repeat('h', 71) + " q\n",
+       repeat('g', 70) + "\n      " + repeat('h', 71) + "\n      q\n"},
+      // Exactly 75 left without a space: they are the last row.
+      {repeat('i', 75) + repeat('j', 75), repeat('i', 75) + "\n     " + repeat('j', 75)},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(wrap_line(c.line), c.expected) << c.line;
     EXPECT_EQ(unwrapped_line(c.expected), c.line) << c.line;
   }
-}
-
-TEST(WrapLine, ExactlySeventyFiveLeftAfterABreakAreSearchedAgain) {
-  // 70 + ' ' + 73 + ' ' + 'q' + '\n': after the first break 75 bytes
-  // remain, which are still broken at their last space.
-  std::string line = repeat('a', 70) + " " + repeat('b', 72) + " q\n";
-  EXPECT_EQ(wrap_line(line), repeat('a', 70) + "\n      " + repeat('b', 72) +
-                                 "\n      q\n");
 }
 
 }  // namespace
