@@ -10,7 +10,10 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool may_be_stem(char c) { return is_digit(c) || c == '.' || c == '\0'; }
 
-// Scans the stem of `s`. Returns true when it is numeric; otherwise points
+// Scans the stem of `s`: true when `s`, up to its first '.' or its end, is
+// made of decimal digits only (an empty stem counts, with value 0).
+// `digits` and `count` then give the stem's significant digits: leading
+// zeros are skipped, so the value is exact at any length. Otherwise points
 // `*fail` at the first byte that is neither a digit nor the stem's end.
 bool scan_stem(const char* s, const char** digits, int* count,
                const char** fail) {
@@ -62,11 +65,6 @@ int compare_rests(const char* a, const char* b) {
 }
 
 }  // namespace
-
-bool numeric_stem(const char* s, const char** digits, int* count) {
-  const char* fail;
-  return scan_stem(s, digits, count, &fail);
-}
 
 std::size_t shared_folder_length(const char* a, const char* b) {
   std::size_t same = 0;

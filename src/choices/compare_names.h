@@ -4,12 +4,6 @@
 
 #include <cstddef>
 
-// True when `s`, up to its first '.' or its end, is made of decimal digits
-// only (an empty stem counts, with value 0). `digits` and `count` then give
-// the stem's significant digits: leading zeros are skipped, so the value is
-// exact at any length.
-bool numeric_stem(const char* s, const char** digits, int* count);
-
 // Length of the longest leading part that `a` and `b` share and that ends
 // with a path separator of the platform: the folder both names are in.
 std::size_t shared_folder_length(const char* a, const char* b);
