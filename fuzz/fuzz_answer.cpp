@@ -1,4 +1,4 @@
-// Fuzzes the answer parsing: input of any bytes, read in pieces as the
+// Fuzzes the answer parsing: input of any bytes, read in chunks as the
 // dialogue reads it, never gives an answer longer than five bytes, with
 // blanks, or a choice outside the entries.
 #include <cstddef>
@@ -16,14 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::FILE* in = fmemopen(const_cast<std::uint8_t*>(data + 1), size - 1, "rb");
   if (in == nullptr)
     return 0;
-  std::string piece;
+  std::string chunk;
   std::string answer;
   std::size_t consumed = 0;
-  while (read_piece(in, &piece) == 0) {
-    consumed += piece.size();
-    if (piece.size() > kPieceLength || piece.find('\n') < piece.size() - 1)
+  while (read_chunk(in, &chunk) == 0) {
+    consumed += chunk.size();
+    if (chunk.size() > kChunkLength || chunk.find('\n') < chunk.size() - 1)
       std::abort();
-    if (!parse_answer(piece, &answer))
+    if (!parse_answer(chunk, &answer))
       continue;
     if (answer.empty() || answer.size() > kAnswerLength ||
         answer.find_first_of(" \t\n\v\f\r") != std::string::npos ||

@@ -17,7 +17,8 @@
 namespace {
 
 bool nodes_agree(const ChoiceNode* a, const ChoiceNode* b) {
-  return compare_names(a->name, a->folder, b->name, b->folder) == compare_names(a->name, b->name);
+  return compare_names(a->name, a->folder_length, b->name, b->folder_length) ==
+         compare_names(a->name, b->name);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Fuzzes the wrap rule: taking out the inserted separators gives back the
-// line, and no piece is longer than 75 bytes.
+// line, and no row is longer than 75 bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -11,7 +11,7 @@
 struct ChoiceNode {
   ChoiceNode* next;
   const char* name;
-  std::size_t folder;  // length of the name's folder part, up to its last separator
+  std::size_t folder_length;  // of the name's folder part, up to its last separator
 };
 
 class ChoiceList {

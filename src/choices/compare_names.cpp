@@ -10,7 +10,10 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool may_be_stem(char c) { return is_digit(c) || c == '.' || c == '\0'; }
 
-// Scans the stem of `s`. Returns true when it is numeric; otherwise points
+// Scans the stem of `s`: true when `s`, up to its first '.' or its end, is
+// made of decimal digits only (an empty stem counts, with value 0).
+// `digits` and `count` then give the stem's significant digits: leading
+// zeros are skipped, so the value is exact at any length. Otherwise points
 // `*fail` at the first byte that is neither a digit nor the stem's end.
 bool scan_stem(const char* s, const char** digits, int* count,
                const char** fail) {
@@ -63,11 +66,6 @@ int compare_rests(const char* a, const char* b) {
 
 }  // namespace
 
-bool numeric_stem(const char* s, const char** digits, int* count) {
-  const char* fail;
-  return scan_stem(s, digits, count, &fail);
-}
-
 std::size_t shared_folder_length(const char* a, const char* b) {
   std::size_t same = 0;
   while (a[same] == b[same] && a[same] != '\0')
@@ -82,11 +80,12 @@ int compare_names(const char* a, const char* b) {
   return compare_rests(a + shared, b + shared);
 }
 
-int compare_names(const char* a, std::size_t a_folder, const char* b, std::size_t b_folder) {
+int compare_names(const char* a, std::size_t a_folder_length, const char* b,
+                  std::size_t b_folder_length) {
   // The shorter folder part is empty or ends with a separator. Where the
   // other name begins with it, the two share it, and what else they share
   // holds no separator: past its folder part, its own name has none.
-  std::size_t shorter = a_folder < b_folder ? a_folder : b_folder;
+  std::size_t shorter = a_folder_length < b_folder_length ? a_folder_length : b_folder_length;
   std::size_t shared = std::memcmp(a, b, shorter) == 0 ? shorter : shared_folder_length(a, b);
   return compare_rests(a + shared, b + shared);
 }

@@ -4,12 +4,6 @@
 
 #include <cstddef>
 
-// True when `s`, up to its first '.' or its end, is made of decimal digits
-// only (an empty stem counts, with value 0). `digits` and `count` then give
-// the stem's significant digits: leading zeros are skipped, so the value is
-// exact at any length.
-bool numeric_stem(const char* s, const char** digits, int* count);
-
 // Length of the longest leading part that `a` and `b` share and that ends
 // with a path separator of the platform: the folder both names are in.
 std::size_t shared_folder_length(const char* a, const char* b);
@@ -23,11 +17,12 @@ std::size_t shared_folder_length(const char* a, const char* b);
 int compare_names(const char* a, const char* b);
 
 // The same result as compare_names(a, b), for names whose folder parts are
-// known: `a_folder` and `b_folder` are folder_part_length of each name up
-// to its first zero byte, as add_choice keeps it. Where the shorter folder
-// part begins the other name, it is the shared folder part, found with one
-// memcmp; only names in different folders are searched for the separators
-// they share.
-int compare_names(const char* a, std::size_t a_folder, const char* b, std::size_t b_folder);
+// known: `a_folder_length` and `b_folder_length` are folder_part_length of
+// each name up to its first zero byte, as add_choice keeps it. Where the
+// shorter folder part begins the other name, it is the shared folder part,
+// found with one memcmp; only names in different folders are searched for
+// the separators they share.
+int compare_names(const char* a, std::size_t a_folder_length, const char* b,
+                  std::size_t b_folder_length);
 
 #endif  // PICKCOPY_CHOICES_COMPARE_NAMES_H_

@@ -40,6 +40,14 @@ TEST(CompareNames, Table) {
       {"99999999999999999999", "100000000000000000000", -1},
       {"000000000000000000042.txt", "42", 0},
       {"x18446744073709551617", "x1", 1},
+      // What a numeric stem is: digits up to the first '.' or the end, an
+      // empty stem being 0; no letter, no sign.
+      {"0042.txt", "42.bat", 0},
+      {"0042.txt", "43", -1},
+      {".hidden", "0", 0},
+      {"", "00.x", 0},
+      {"12a.txt", "12.txt", 1},
+      {"-1", "1", -1},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(compare_names(c.a.c_str(), c.b.c_str()), c.expected)
@@ -108,7 +116,7 @@ const FolderCase kFolderCases[] = {
 };
 
 int expected_order(const FolderCase& c) {
-  return path_separators() != "/" ? c.windows : c.posix;
+  return is_separator('\\') ? c.windows : c.posix;
 }
 
 TEST(CompareNames, NamesInOneFolder) {
@@ -131,9 +139,9 @@ void expect_nodes_agree(const std::string& a, const std::string& b) {
   add_lasting_choice(&list, b.c_str());
   const ChoiceNode& lasting = *list.head;
   int expected = compare_names(na.name, copied.name);
-  EXPECT_EQ(compare_names(na.name, na.folder, copied.name, copied.folder), expected)
+  EXPECT_EQ(compare_names(na.name, na.folder_length, copied.name, copied.folder_length), expected)
       << '"' << a << "\" vs \"" << b << '"';
-  EXPECT_EQ(compare_names(na.name, na.folder, lasting.name, lasting.folder), expected)
+  EXPECT_EQ(compare_names(na.name, na.folder_length, lasting.name, lasting.folder_length), expected)
       << '"' << a << "\" vs \"" << b << "\", not copied";
 }
 
@@ -145,18 +153,6 @@ TEST(CompareNames, NodesWithTheirFolderPartsAgree) {
   // A copied name ends at its first zero byte, as compare_names sees it:
   // these are "a/" twice, not names in "a/\0b/".
   expect_nodes_agree(std::string("a/\0b/9", 6), std::string("a/\0b/10", 7));
-}
-
-TEST(NumericStem, ValuesAndRejections) {
-  const char* digits;
-  int count;
-  EXPECT_TRUE(numeric_stem("0042.txt", &digits, &count));
-  EXPECT_EQ(std::string(digits, count), "42");
-  EXPECT_TRUE(numeric_stem(".hidden", &digits, &count));
-  EXPECT_EQ(count, 0);
-  EXPECT_TRUE(numeric_stem("", &digits, &count));
-  EXPECT_FALSE(numeric_stem("12a.txt", &digits, &count));
-  EXPECT_FALSE(numeric_stem("-1", &digits, &count));
 }
 
 TEST(CompareNames, LongDigitRunsStayLinear) {

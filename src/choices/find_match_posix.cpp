@@ -1,9 +1,9 @@
-// FolderReader search on POSIX systems, as the shell expands a pattern: every
-// component that holds wildcards is matched with fnmatch(3) against the
-// entries of its folder (a leading '.' only explicitly), folders are read
-// lazily and depth first in their own order, so that a pattern that has
-// given its names stops reading, and each name carries the folder path
-// that matched.
+// The search for a pattern's names on POSIX systems, as the shell expands a
+// pattern: every component that holds wildcards is matched with fnmatch(3)
+// against the entries of its folder (a leading '.' only explicitly), read
+// through a FolderReader. Folders are read lazily and depth first in their
+// own order, so that a pattern that has given its names stops reading, and
+// each name carries the folder path that matched.
 #include <fnmatch.h>
 #include <sys/stat.h>
 
@@ -16,24 +16,24 @@
 namespace {
 
 // A component of the pattern and the slashes that follow it.
-struct Piece {
-  std::string component;
+struct Component {
+  std::string text;
   std::string slashes;
   bool wild;
 };
 
-// A folder being read: the entries are matched against one piece.
+// A folder being read: the entries are matched against one component.
 struct Level {
   std::string base;  // the folder's path, ending in its slashes ("" for ".")
-  std::size_t piece;
-  FolderReaderPtr dir;
+  std::size_t component;  // its index in the pattern
+  FolderReaderPtr reader;
 };
 
 }  // namespace
 
 struct MatchSearch {
   std::string pattern;
-  std::vector<Piece> pieces;
+  std::vector<Component> components;
   std::vector<Level> levels;  // outermost first; empty once exhausted
   bool literal_pending = false;
   bool delivered = false;
@@ -50,8 +50,8 @@ bool entry_exists(const std::string& path) {
   return !path.empty() && lstat(path.c_str(), &st) == 0;
 }
 
-std::vector<Piece> split_pieces(const std::string& pattern) {
-  std::vector<Piece> pieces;
+std::vector<Component> split_components(const std::string& pattern) {
+  std::vector<Component> components;
   std::size_t at = 0;
   while (at < pattern.size()) {
     std::size_t slash = pattern.find('/', at);
@@ -60,49 +60,49 @@ std::vector<Piece> split_pieces(const std::string& pattern) {
     std::size_t after = pattern.find_first_not_of('/', slash);
     if (after == std::string::npos)
       after = pattern.size();
-    std::string component = pattern.substr(at, slash - at);
-    bool wild = has_wildcards(component);
-    pieces.push_back({std::move(component), pattern.substr(slash, after - slash), wild});
+    std::string text = pattern.substr(at, slash - at);
+    bool wild = has_wildcards(text);
+    components.push_back({std::move(text), pattern.substr(slash, after - slash), wild});
     at = after;
   }
-  return pieces;
+  return components;
 }
 
-// Appends the pieces from `next` on that hold no wildcards; returns the
-// index of the first that does, or the number of pieces.
-std::size_t add_literal_pieces(const std::vector<Piece>& pieces, std::size_t next,
-                               std::string* path) {
-  for (; next < pieces.size() && !pieces[next].wild; ++next)
-    *path += pieces[next].component + pieces[next].slashes;
+// Appends the components from `next` on that hold no wildcards; returns the
+// index of the first that does, or the number of components.
+std::size_t add_literal_components(const std::vector<Component>& components, std::size_t next,
+                                   std::string* path) {
+  for (; next < components.size() && !components[next].wild; ++next)
+    *path += components[next].text + components[next].slashes;
   return next;
 }
 
-void enter(MatchSearch& search, std::string base, std::size_t piece) {
-  FolderReaderPtr dir = open_folder(base.empty() ? "." : base);
-  if (dir != nullptr)
-    search.levels.push_back({std::move(base), piece, std::move(dir)});
+void enter(MatchSearch& search, std::string base, std::size_t component) {
+  FolderReaderPtr reader = open_folder(base.empty() ? "." : base);
+  if (reader != nullptr)
+    search.levels.push_back({std::move(base), component, std::move(reader)});
 }
 
 // Reads entries until a whole path matches; false once every folder is read.
 bool next_match(MatchSearch& search, std::string* name) {
   while (!search.levels.empty()) {
     Level& level = search.levels.back();
-    const char* entry = next_entry(*level.dir);
+    const char* entry = next_entry(*level.reader);
     if (entry == nullptr) {
       search.levels.pop_back();
       continue;
     }
-    const Piece& piece = search.pieces[level.piece];
-    if (fnmatch(piece.component.c_str(), entry, FNM_PERIOD) != 0)
+    const Component& component = search.components[level.component];
+    if (fnmatch(component.text.c_str(), entry, FNM_PERIOD) != 0)
       continue;
-    std::string path = level.base + entry + piece.slashes;
-    std::size_t next = add_literal_pieces(search.pieces, level.piece + 1, &path);
-    if (next < search.pieces.size()) {
+    std::string path = level.base + entry + component.slashes;
+    std::size_t next = add_literal_components(search.components, level.component + 1, &path);
+    if (next < search.components.size()) {
       enter(search, std::move(path), next);  // a folder to match further in
       continue;
     }
     // The entry itself needs no check; what was added after it does.
-    if (next == level.piece + 1 && piece.slashes.empty()) {
+    if (next == level.component + 1 && component.slashes.empty()) {
       *name = std::move(path);
       return true;
     }
@@ -126,9 +126,9 @@ MatchStart find_match(const std::string& pattern, MatchSearchPtr* search) {
     return entry_exists(pattern) ? MatchStart::kItself : MatchStart::kNothing;
   MatchSearchPtr started(new MatchSearch);
   started->pattern = pattern;
-  started->pieces = split_pieces(pattern);
+  started->components = split_components(pattern);
   std::string base;
-  std::size_t first_wild = add_literal_pieces(started->pieces, 0, &base);
+  std::size_t first_wild = add_literal_components(started->components, 0, &base);
   enter(*started, std::move(base), first_wild);
   if (started->levels.empty())
     return MatchStart::kNothing;

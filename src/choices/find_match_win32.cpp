@@ -1,5 +1,5 @@
-// FolderReader search on Windows: a thin layer over FindFirstFileW and
-// FindNextFileW, whose order and wildcard rules are the platform's own.
+// The search for a pattern's names on Windows: a thin layer over
+// FindFirstFileW and FindNextFileW, whose order and wildcard rules are the platform's own.
 // The wide functions find every name, whatever its characters, and take
 // paths past 260 characters.
 #include <windows.h>

@@ -1,6 +1,6 @@
 // Reading a folder's entry names on POSIX systems.
 //
-// Facility: reading entries in small pieces. readdir(3) asks the kernel for
+// Facility: reading entries in small batches. readdir(3) asks the kernel for
 // 32 KiB of entries at a time, about a thousand; a pattern needs only its
 // first 25 names, so where Linux's getdents64(2) is there the first read
 // is small and later ones grow, which in a folder of a million entries
@@ -49,39 +49,40 @@ FolderReaderPtr open_folder(const std::string& path) {
   return reader;
 }
 
-const char* next_entry(FolderReader& d) {
-  if (d.next >= d.size) {
-    std::size_t want = d.buffer.empty() ? kFirstRead : std::min(d.buffer.size() * 2, kLargestRead);
-    d.buffer.resize(want);
-    ssize_t n = getdents64(d.fd, d.buffer.data(), d.buffer.size());
+const char* next_entry(FolderReader& reader) {
+  if (reader.next >= reader.size) {
+    std::size_t want =
+        reader.buffer.empty() ? kFirstRead : std::min(reader.buffer.size() * 2, kLargestRead);
+    reader.buffer.resize(want);
+    ssize_t n = getdents64(reader.fd, reader.buffer.data(), reader.buffer.size());
     if (n <= 0)
       return nullptr;
-    d.next = 0;
-    d.size = static_cast<std::size_t>(n);
+    reader.next = 0;
+    reader.size = static_cast<std::size_t>(n);
   }
-  auto* entry = reinterpret_cast<dirent64*>(d.buffer.data() + d.next);
-  d.next += entry->d_reclen;
+  auto* entry = reinterpret_cast<dirent64*>(reader.buffer.data() + reader.next);
+  reader.next += entry->d_reclen;
   return entry->d_name;
 }
 
 #else
 
 struct FolderReader {
-  DIR* dir;
+  DIR* stream;
 };
 
 void FolderReaderCloser::operator()(FolderReader* reader) const {
-  closedir(reader->dir);
+  closedir(reader->stream);
   delete reader;
 }
 
 FolderReaderPtr open_folder(const std::string& path) {
-  DIR* dir = opendir(path.c_str());
-  return FolderReaderPtr(dir != nullptr ? new FolderReader{dir} : nullptr);
+  DIR* stream = opendir(path.c_str());
+  return FolderReaderPtr(stream != nullptr ? new FolderReader{stream} : nullptr);
 }
 
 const char* next_entry(FolderReader& reader) {
-  dirent* entry = readdir(reader.dir);
+  dirent* entry = readdir(reader.stream);
   return entry != nullptr ? entry->d_name : nullptr;
 }
 

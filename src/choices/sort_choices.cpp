@@ -6,6 +6,26 @@
 
 namespace {
 
+// Merges two ordered lists; `a` comes from earlier in the pending list than
+// `b`, and on a tie a's node goes first, so the merge is stable. Nodes are
+// compared as compare_names compares their names, with the folder part
+// each node keeps.
+ChoiceNode* merge_choices(ChoiceNode* a, ChoiceNode* b) {
+  ChoiceNode head{};
+  ChoiceNode* tail = &head;
+  while (a != nullptr && b != nullptr) {
+    int order = compare_names(a->name, a->folder_length, b->name, b->folder_length);
+    ChoiceNode** from = order <= 0 ? &a : &b;
+    ChoiceNode* node = *from;
+    *from = node->next;
+    node->next = nullptr;
+    tail->next = node;
+    tail = node;
+  }
+  tail->next = a != nullptr ? a : b;
+  return head.next;
+}
+
 // Takes an ordered run of up to `limit` nodes (0: no limit) from the front
 // of `*pending`. The recursion depth grows with log2 of the list length.
 ChoiceNode* sort_run(ChoiceNode** pending, std::size_t limit) {
@@ -24,21 +44,6 @@ ChoiceNode* sort_run(ChoiceNode** pending, std::size_t limit) {
 }
 
 }  // namespace
-
-ChoiceNode* merge_choices(ChoiceNode* a, ChoiceNode* b) {
-  ChoiceNode head{};
-  ChoiceNode* tail = &head;
-  while (a != nullptr && b != nullptr) {
-    ChoiceNode** from = compare_names(a->name, a->folder, b->name, b->folder) <= 0 ? &a : &b;
-    ChoiceNode* node = *from;
-    *from = node->next;
-    node->next = nullptr;
-    tail->next = node;
-    tail = node;
-  }
-  tail->next = a != nullptr ? a : b;
-  return head.next;
-}
 
 ChoiceNode* sort_choices(ChoiceNode* list) {
   ChoiceNode* pending = list;

@@ -4,16 +4,12 @@
 
 #include "choices/choice_list.h"
 
-// Merges two ordered lists; `a` comes from earlier in the pending list than
-// `b`, and on a tie a's node goes first, so the merge is stable. Nodes are
-// compared as compare_names compares their names, with the folder part
-// each node keeps.
-ChoiceNode* merge_choices(ChoiceNode* a, ChoiceNode* b);
-
 // Returns `list` in menu order by relinking its nodes; allocates nothing.
 // Because compare_names is not transitive, the order is defined by this
 // exact bottom-up procedure: a run of 1 is merged with a run of 1, then of
-// 2, 4 and so on, each built the same way from the nodes that follow.
+// 2, 4 and so on, each built the same way from the nodes that follow. Each
+// merge is stable: of two nodes that compare equal, the one from earlier
+// in `list` goes first.
 ChoiceNode* sort_choices(ChoiceNode* list);
 
 #endif  // PICKCOPY_CHOICES_SORT_CHOICES_H_

@@ -73,13 +73,13 @@ TEST(ChoiceList, NamesOfAnyLengthKeepTheirText) {
   const std::string lasting = "folder/lasting";
   add_lasting_choice(&list, lasting.c_str());
   EXPECT_EQ(list.head->name, lasting.c_str());  // the text itself, not a copy
-  EXPECT_EQ(list.head->folder, 7u);
+  EXPECT_EQ(list.head->folder_length, 7u);
   auto name = names.rbegin();
   for (const ChoiceNode* n = list.head->next; n != nullptr; n = n->next, ++name) {
     ASSERT_NE(name, names.rend());
     EXPECT_EQ(n->name, *name);
     std::size_t slash = name->find('/');
-    EXPECT_EQ(n->folder, slash == std::string::npos ? 0 : slash + 1) << n->name;
+    EXPECT_EQ(n->folder_length, slash == std::string::npos ? 0 : slash + 1) << n->name;
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(n) % alignof(ChoiceNode), 0u);
   }
   EXPECT_EQ(name, names.rend());

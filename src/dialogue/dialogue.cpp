@@ -18,7 +18,6 @@
 #include "dialogue/progress.h"
 #include "dialogue/prompt.h"
 #include "dialogue/report.h"
-#include "dialogue/wrap.h"
 
 namespace {
 
@@ -93,8 +92,8 @@ std::vector<const char*> show_menu(const ChoiceNode* list) {
   for (; list != nullptr && names.size() < kMaxNames; list = list->next) {
     const char label[] = {static_cast<char>('A' + names.size()), ')', ' '};
     if (read_first_line(list->name, &line))
-      write_pieces(Stream::output, {{Kind::text, std::string_view(label, sizeof label)},
-                                    {Kind::first_line, wrap_line(line)}});
+      write_segments(Stream::output, {{Kind::text, std::string_view(label, sizeof label)},
+                                      {Kind::first_line, line}});
     else
       write_text(Stream::output, std::string(label, sizeof label) + "can't open\n");
     names.push_back(list->name);
@@ -166,11 +165,11 @@ int run_pickcopy(const std::vector<std::string>& args) {
   int index = ask(static_cast<int>(names.size()));
   if (index < 0)
     return 1;
-  write_pieces(Stream::output, {{Kind::text, "The command is: copy "},
-                                {Kind::name, names[index]},
-                                {Kind::text, " "},
-                                {Kind::name, target},
-                                {Kind::text, "\n"}});
+  write_segments(Stream::output, {{Kind::text, "The command is: copy "},
+                                  {Kind::name, names[index]},
+                                  {Kind::text, " "},
+                                  {Kind::name, target},
+                                  {Kind::text, "\n"}});
   // The echo must be out before anything the copy reports, and a dialogue
   // that could not be shown must not go on to change a file.
   if (!flush_stream(Stream::output)) {

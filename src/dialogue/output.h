@@ -1,14 +1,16 @@
 // Everything pickcopy writes to its standard streams goes through here,
-// each piece with its kind, so that text from files and names is shown
+// each segment with its kind, so that text from files and names is shown
 // safely where a person reads it, and through pipes and files every byte
 // stays as it is.
 //
-// Where a stream is a terminal, first lines and names have their control
-// characters shown as '?' (see terminal_text.h). On Windows, where a
-// stream is a console, each piece is written as UTF-16 with WriteConsoleW:
-// pickcopy's own text and the system's in the ANSI code page, names from
-// the form in which each of their components is held, first lines as UTF-8
-// where they are UTF-8 and in the ANSI code page otherwise.
+// A first line is given as it was read and laid out here for the menu,
+// wrapped (wrap.h) wherever it goes. Where a stream is a terminal, first
+// lines and names have their control characters shown as '?' (see
+// terminal_text.h). On Windows, where a stream is a console, each segment
+// is written as UTF-16 with WriteConsoleW: pickcopy's own text and the
+// system's in the ANSI code page, names from the form in which each of
+// their components is held, first lines as UTF-8 where the line as read is
+// UTF-8 (shown_as_utf8) and in the ANSI code page otherwise.
 #ifndef PICKCOPY_DIALOGUE_OUTPUT_H_
 #define PICKCOPY_DIALOGUE_OUTPUT_H_
 
@@ -19,21 +21,21 @@ enum class Stream { output, error };
 
 enum class Kind {
   text,        // pickcopy's own words, or the system's
-  first_line,  // a candidate's first line, as the menu shows it
+  first_line,  // a candidate's first line, as read_first_line gives it
   name,        // a file name, in the form the dialogue holds it
 };
 
-struct Piece {
+struct Segment {
   Kind kind;
   std::string_view bytes;
 };
 
-// Writes the pieces one after the other, as one write where the stream
+// Writes the segments one after the other, as one write where the stream
 // holds nothing back.
-void write_pieces(Stream stream, std::initializer_list<Piece> pieces);
+void write_segments(Stream stream, std::initializer_list<Segment> segments);
 
 inline void write_text(Stream stream, std::string_view text) {
-  write_pieces(stream, {{Kind::text, text}});
+  write_segments(stream, {{Kind::text, text}});
 }
 
 // Hands what the stream holds back to the system. False when anything

@@ -5,6 +5,7 @@
 
 #include "dialogue/output.h"
 #include "dialogue/terminal_text.h"
+#include "dialogue/wrap.h"
 
 namespace {
 
@@ -19,14 +20,13 @@ bool is_terminal(Stream stream) {
 
 }  // namespace
 
-void write_pieces(Stream stream, std::initializer_list<Piece> pieces) {
+void write_segments(Stream stream, std::initializer_list<Segment> segments) {
   const bool terminal = is_terminal(stream);
   std::string bytes;
-  for (const Piece& piece : pieces) {
-    if (terminal && piece.kind != Kind::text)
-      bytes += shown_on_terminal(piece.bytes);
-    else
-      bytes += piece.bytes;
+  for (const Segment& segment : segments) {
+    std::string laid_out = segment.kind == Kind::first_line ? wrap_line(segment.bytes)
+                                                            : std::string(segment.bytes);
+    bytes += terminal && segment.kind != Kind::text ? shown_on_terminal(laid_out) : laid_out;
   }
   std::fwrite(bytes.data(), 1, bytes.size(), file_of(stream));
 }

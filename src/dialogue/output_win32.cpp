@@ -7,6 +7,7 @@
 
 #include "dialogue/output.h"
 #include "dialogue/terminal_text.h"
+#include "dialogue/wrap.h"
 #include "path/native_win32.h"
 
 namespace {
@@ -44,17 +45,25 @@ std::wstring decoded(UINT code_page, std::string_view bytes) {
   return text;
 }
 
-std::wstring console_text(const Piece& piece) {
-  switch (piece.kind) {
+// The bytes of `segment` as the menu lays them out.
+std::string laid_out(const Segment& segment) {
+  return segment.kind == Kind::first_line ? wrap_line(segment.bytes)
+                                          : std::string(segment.bytes);
+}
+
+std::wstring console_text(const Segment& segment) {
+  switch (segment.kind) {
     case Kind::name:
-      return shown_on_terminal<wchar_t>(wide_name(std::string(piece.bytes)));
+      return shown_on_terminal<wchar_t>(wide_name(std::string(segment.bytes)));
     case Kind::first_line:
+      // The encoding is chosen on the line as read, then the wrap decoded:
+      // a wrap that cuts a character does not make the line ANSI.
       return shown_on_terminal<wchar_t>(
-          decoded(shown_as_utf8(piece.bytes) ? CP_UTF8 : CP_ACP, piece.bytes));
+          decoded(shown_as_utf8(segment.bytes) ? CP_UTF8 : CP_ACP, laid_out(segment)));
     case Kind::text:
       break;
   }
-  return decoded(CP_ACP, piece.bytes);
+  return decoded(CP_ACP, segment.bytes);
 }
 
 // The line ends of text mode, as the console had them from the C runtime.
@@ -84,18 +93,18 @@ bool write_console(HANDLE console, std::wstring_view text) {
 
 }  // namespace
 
-void write_pieces(Stream stream, std::initializer_list<Piece> pieces) {
+void write_segments(Stream stream, std::initializer_list<Segment> segments) {
   Channel& to = channel(stream);
   if (to.console == nullptr) {
     std::string bytes;
-    for (const Piece& piece : pieces)
-      bytes += piece.bytes;
+    for (const Segment& segment : segments)
+      bytes += laid_out(segment);
     std::fwrite(bytes.data(), 1, bytes.size(), to.file);
     return;
   }
   std::wstring text;
-  for (const Piece& piece : pieces)
-    append_lines(&text, console_text(piece));
+  for (const Segment& segment : segments)
+    append_lines(&text, console_text(segment));
   std::fflush(to.file);  // anything the C runtime holds goes first
   if (!write_console(to.console, text))
     to.failed = true;

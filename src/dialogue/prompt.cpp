@@ -14,10 +14,10 @@ bool is_blank(char c) {
 
 }  // namespace
 
-int read_piece(std::FILE* in, std::string* piece) {
-  piece->clear();
+int read_chunk(std::FILE* in, std::string* chunk) {
+  chunk->clear();
   errno = 0;
-  while (piece->size() < kPieceLength) {
+  while (chunk->size() < kChunkLength) {
     int c = std::getc(in);
     if (c == EOF && std::ferror(in) && (errno == EAGAIN || errno == EWOULDBLOCK) &&
         wait_for_input(in)) {
@@ -26,37 +26,37 @@ int read_piece(std::FILE* in, std::string* piece) {
     }
     if (c == EOF)
       break;
-    piece->push_back(static_cast<char>(c));
+    chunk->push_back(static_cast<char>(c));
     if (c == '\n')
       return 0;
   }
-  // What was read before the end or a failure is a piece of its own; the
+  // What was read before the end or a failure is a chunk of its own; the
   // next read meets the end or the failure again.
-  if (!piece->empty())
+  if (!chunk->empty())
     return 0;
   return std::ferror(in) && errno != 0 ? errno : kEndOfInput;
 }
 
-bool parse_answer(std::string_view piece, std::string* answer) {
-  piece = piece.substr(0, piece.find('\0'));
+bool parse_answer(std::string_view chunk, std::string* answer) {
+  chunk = chunk.substr(0, chunk.find('\0'));
   std::size_t first = 0;
-  while (first < piece.size() && is_blank(piece[first]))
+  while (first < chunk.size() && is_blank(chunk[first]))
     ++first;
   std::size_t last = first;
-  while (last < piece.size() && last - first < kAnswerLength &&
-         !is_blank(piece[last]))
+  while (last < chunk.size() && last - first < kAnswerLength &&
+         !is_blank(chunk[last]))
     ++last;
-  answer->assign(piece.substr(first, last - first));
+  answer->assign(chunk.substr(first, last - first));
   return !answer->empty();
 }
 
 int prompt_for(const char* prompt, std::string* answer) {
-  std::string piece;
+  std::string chunk;
   do {
     write_text(Stream::error, prompt);
-    if (int status = read_piece(stdin, &piece))
+    if (int status = read_chunk(stdin, &chunk))
       return status;
-  } while (!parse_answer(piece, answer));
+  } while (!parse_answer(chunk, answer));
   return 0;
 }
 

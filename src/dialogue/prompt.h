@@ -6,30 +6,30 @@
 #include <string>
 #include <string_view>
 
-// A longer input line is read in pieces of this many bytes, each answered
+// A longer input line is read in chunks of this many bytes, each answered
 // on its own: a line of 400 letters gives three "incorrect response"s
 // before the next line is read.
-constexpr std::size_t kPieceLength = 169;
+constexpr std::size_t kChunkLength = 169;
 // Only this many bytes of an answer are looked at ("banana" is "banan");
 // only the first decides.
 constexpr std::size_t kAnswerLength = 5;
 
-// What a read of standard input ends with besides a piece: this, or the
+// What a read of standard input ends with besides a chunk: this, or the
 // errno of a failed read.
 constexpr int kEndOfInput = -1;
 
-// Reads one piece of a line from `in`: up to and including a newline, or
-// kPieceLength bytes, whichever comes first. Returns 0, kEndOfInput, or the
+// Reads one chunk of a line from `in`: up to and including a newline, or
+// kChunkLength bytes, whichever comes first. Returns 0, kEndOfInput, or the
 // errno of a failed read.
-int read_piece(std::FILE* in, std::string* piece);
+int read_chunk(std::FILE* in, std::string* chunk);
 
-// Takes the first word of `piece` (up to kAnswerLength bytes, after any
+// Takes the first word of `chunk` (up to kAnswerLength bytes, after any
 // leading white space; the text ends at a zero byte). Returns false when
-// the piece is blank.
-bool parse_answer(std::string_view piece, std::string* answer);
+// the chunk is blank.
+bool parse_answer(std::string_view chunk, std::string* answer);
 
-// Writes `prompt` to standard error and reads pieces from standard input
-// until one holds an answer. Returns 0, or what read_piece ended with.
+// Writes `prompt` to standard error and reads chunks from standard input
+// until one holds an answer. Returns 0, or what read_chunk ended with.
 int prompt_for(const char* prompt, std::string* answer);
 
 // The menu index that `answer` names among `entries` entries: its first

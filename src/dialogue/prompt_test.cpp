@@ -8,7 +8,7 @@ namespace {
 
 TEST(ParseAnswer, FirstWordOfAtMostFiveBytes) {
   const struct {
-    std::string piece;
+    std::string chunk;
     bool parsed;
     std::string answer;
   } cases[] = {
@@ -20,7 +20,7 @@ TEST(ParseAnswer, FirstWordOfAtMostFiveBytes) {
   };
   for (const auto& c : cases) {
     std::string answer;
-    EXPECT_EQ(parse_answer(c.piece, &answer), c.parsed) << c.piece;
+    EXPECT_EQ(parse_answer(c.chunk, &answer), c.parsed) << c.chunk;
     if (c.parsed) {
       EXPECT_EQ(answer, c.answer);
     }

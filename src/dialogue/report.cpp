@@ -5,11 +5,11 @@
 #include "dialogue/output.h"
 
 void report_failure(const std::string& what, const std::string& reason) {
-  write_pieces(Stream::error, {{Kind::text, "pickcopy: "},
-                               {Kind::name, what},
-                               {Kind::text, ": "},
-                               {Kind::text, reason},
-                               {Kind::text, "\n"}});
+  write_segments(Stream::error, {{Kind::text, "pickcopy: "},
+                                 {Kind::name, what},
+                                 {Kind::text, ": "},
+                                 {Kind::text, reason},
+                                 {Kind::text, "\n"}});
 }
 
 // Straight to the C runtime: with memory gone, nothing may be allocated on

@@ -1,7 +1,6 @@
 #include "dialogue/terminal_text.h"
 
 #include "dialogue/first_line.h"
-#include "dialogue/wrap.h"
 
 namespace {
 
@@ -57,7 +56,6 @@ bool is_utf8(std::string_view text, bool cut_at_end) {
   return true;
 }
 
-bool shown_as_utf8(std::string_view menu_text) {
-  std::string line = unwrapped_line(menu_text);
-  return is_utf8(line, line.size() == kFirstLineLength);
+bool shown_as_utf8(std::string_view first_line) {
+  return is_utf8(first_line, first_line.size() == kFirstLineLength);
 }

@@ -38,10 +38,9 @@ inline std::string shown_on_terminal(std::string_view text) {
 // whose first bytes end the text counts as whole: the text was cut there.
 bool is_utf8(std::string_view text, bool cut_at_end);
 
-// Whether a menu entry's text (a first line as wrap_line shows it) is
-// decoded as UTF-8 on a console rather than in the ANSI code page: the line
-// without the wrap's separators is UTF-8, where a line cut at the reader's
-// limit may end inside a character.
-bool shown_as_utf8(std::string_view menu_text);
+// Whether a first line, as read_first_line gives it, is decoded as UTF-8
+// on a console rather than in the ANSI code page: the line is UTF-8, where
+// a line cut at the reader's limit may end inside a character.
+bool shown_as_utf8(std::string_view first_line);
 
 #endif  // PICKCOPY_DIALOGUE_TERMINAL_TEXT_H_

@@ -92,30 +92,31 @@ TEST(IsUtf8, Table) {
     EXPECT_EQ(is_utf8(c.text, c.cut_at_end), c.utf8) << c.text;
 }
 
-TEST(ShownAsUtf8, DecidedOnTheLineBeforeItsWrap) {
+TEST(ShownAsUtf8, DecidedOnTheLineAsRead) {
   std::string e_acute = "\xc3\xa9";
   std::string acute40;
   for (int i = 0; i < 40; ++i)
     acute40 += e_acute;
-  // 80 bytes without a space: the wrap cuts after 75, inside a character.
-  std::string split = wrap_line(acute40 + "\n");
-  ASSERT_FALSE(is_utf8(split, false));
+  // 80 bytes without a space: the menu's wrap cuts after 75, inside a
+  // character, and the line is UTF-8 all the same.
+  std::string split = acute40 + "\n";
+  ASSERT_FALSE(is_utf8(wrap_line(split), false));
   // A line cut by the reader's limit in the middle of a character.
   std::string cut(kFirstLineLength - 1, 'x');
   cut += "\xe4";
   const struct {
-    std::string menu_text;
+    std::string first_line;
     bool utf8;
   } cases[] = {
       {"\xce\xa9mega\n", true},
       {"caf\xe9\n", false},
       {split, true},
-      {wrap_line(cut), true},
-      {wrap_line(cut.substr(1)), false},  // shorter: the file itself ends there
-      {wrap_line(std::string(70, 'x') + " caf\xe9 " + std::string(20, 'y') + "\n"), false},
+      {cut, true},
+      {cut.substr(1), false},  // shorter: the file itself ends there
+      {std::string(70, 'x') + " caf\xe9 " + std::string(20, 'y') + "\n", false},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(shown_as_utf8(c.menu_text), c.utf8) << c.menu_text;
+    EXPECT_EQ(shown_as_utf8(c.first_line), c.utf8) << c.first_line;
 }
 
 }  // namespace

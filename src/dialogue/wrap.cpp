@@ -2,14 +2,14 @@
 
 namespace {
 
-// End of the piece that starts at `start` in a text of `len` bytes.
-std::size_t piece_end(std::string_view text, std::size_t start) {
+// End of the row that starts at `start` in a text of `len` bytes.
+std::size_t row_end(std::string_view text, std::size_t start) {
   const std::size_t len = text.size();
   std::size_t pos = start + kMenuWidth;
   if (pos > len)
     return len;
   // The byte just past the end of the text is not a space, and a space at
-  // the very start of a piece is never its break.
+  // the very start of a row is never its break.
   while (pos > start && (pos == len || text[pos] != ' '))
     --pos;
   return pos > start ? pos : start + kMenuWidth;
@@ -24,22 +24,10 @@ std::string wrap_line(std::string_view line) {
   std::size_t pos = 0;
   while (pos < line.size()) {
     std::size_t start = pos;
-    pos = piece_end(line, start);
+    pos = row_end(line, start);
     text.append(line.substr(start, pos - start));
     if (pos < line.size())
       text += kContinuation;
   }
   return text;
-}
-
-std::string unwrapped_line(std::string_view text) {
-  std::string line;
-  std::size_t start = 0;
-  std::size_t at;
-  while ((at = text.find(kContinuation, start)) != std::string_view::npos) {
-    line.append(text.substr(start, at - start));
-    start = at + kContinuation.size();
-  }
-  line.append(text.substr(start));
-  return line;
 }

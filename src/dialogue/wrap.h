@@ -6,24 +6,19 @@
 #include <string_view>
 
 // Lines of at most this many bytes, newline included, are shown unchanged;
-// a longer one is wrapped into pieces of at most this many, so that an
+// a longer one is wrapped into rows of at most this many, so that an
 // entry with its "A) " label and the continuation lines' five spaces fit
 // an 80-column screen.
 constexpr std::size_t kMenuWidth = 75;
 
-// What joins two pieces of a wrapped line: a newline and the five spaces
+// What joins two rows of a wrapped line: a newline and the five spaces
 // that indent a continuation line.
 constexpr std::string_view kContinuation = "\n     ";
 
-// The menu's text for a first line. A longer line is cut into pieces of at
+// The menu's text for a first line. A longer line is cut into rows of at
 // most 75 bytes, each broken at its last space within reach (the space
-// starts the next piece) or cut hard where there is none; the pieces are
+// starts the next row) or cut hard where there is none; the rows are
 // joined by a newline and five spaces.
 std::string wrap_line(std::string_view line);
-
-// The first line that wrap_line made `text` of. A first line holds no
-// newline but its last byte, so every newline followed by five spaces is a
-// separator that wrap_line put in.
-std::string unwrapped_line(std::string_view text);
 
 #endif  // PICKCOPY_DIALOGUE_WRAP_H_

@@ -52,7 +52,7 @@ std::wstring from_code_page(unsigned code_page, const std::string& text) {
   return out;
 }
 
-bool is_wide_separator(wchar_t c) { return c == L'\\' || c == L'/' || c == L':'; }
+bool is_wide_separator(wchar_t c) { return c < 0x80 && is_separator(static_cast<char>(c)); }
 
 }  // namespace
 
@@ -79,11 +79,10 @@ std::string narrow_name(const std::wstring& name) {
 
 std::wstring wide_name(const std::string& name) {
   std::wstring out;
-  std::string_view separators = path_separators();
   std::size_t start = 0;
   while (start <= name.size()) {
     std::size_t end = start;
-    while (end < name.size() && !is_separator(name[end], separators))
+    while (end < name.size() && !is_separator(name[end]))
       ++end;
     std::string component = name.substr(start, end - start);
     bool utf8 = utf8_components().count(component) != 0;

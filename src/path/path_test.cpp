@@ -8,13 +8,13 @@
 
 namespace {
 
-constexpr const char* kWindows = "\\/:";
-constexpr const char* kPosix = "/";
+constexpr PathStyle kWindows = PathStyle::windows;
+constexpr PathStyle kPosix = PathStyle::posix;
 
 TEST(PathSplit, WindowsAndPosixSeparators) {
   const struct {
     std::string path;
-    const char* separators;
+    PathStyle style;
     std::string folder;
     std::string last;
   } cases[] = {
@@ -27,6 +27,8 @@ TEST(PathSplit, WindowsAndPosixSeparators) {
       {"\\a*", kWindows, "\\", "a*"},
       {"dir\\", kWindows, "dir\\", ""},
       {"", kWindows, "", ""},
+      {"\\\\server\\share\\f", kWindows, "\\\\server\\share\\", "f"},
+      {"x/y:z", kWindows, "x/y:", "z"},
       {"dir/sub/a*.txt", kPosix, "dir/sub/", "a*.txt"},
       {"/a*", kPosix, "/", "a*"},
       {"/", kPosix, "/", ""},
@@ -35,15 +37,23 @@ TEST(PathSplit, WindowsAndPosixSeparators) {
       {"../x", kPosix, "../", "x"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(folder_part(c.path, c.separators), c.folder) << c.path;
-    EXPECT_EQ(last_component(c.path, c.separators), c.last) << c.path;
-    EXPECT_EQ(prefix_length(c.path, c.separators), c.folder.size()) << c.path;
+    std::size_t length = folder_part_length(c.path, c.style);
+    EXPECT_EQ(c.path.substr(0, length), c.folder) << c.path;
+    EXPECT_EQ(c.path.substr(length), c.last) << c.path;
   }
 }
 
-TEST(PathSplit, PlatformFolderPart) {
-  // The platform's own test gives what its set of separators gives.
-  const bool windows = path_separators() != "/";
+TEST(PathSplit, SeparatorsOfEachStyle) {
+  for (int b = 0; b < 256; ++b) {
+    char c = static_cast<char>(b);
+    EXPECT_EQ(is_separator(c, kPosix), c == '/') << b;
+    EXPECT_EQ(is_separator(c, kWindows), c == '/' || c == '\\' || c == ':') << b;
+  }
+}
+
+TEST(PathSplit, FolderPartLengthInEachStyle) {
+  // The native style is the platform's own.
+  const bool windows = is_separator('\\');
   const struct {
     std::string path;
     std::size_t posix;
@@ -58,8 +68,9 @@ TEST(PathSplit, PlatformFolderPart) {
       {"c:\\x/y\\", 5, 7},
   };
   for (const auto& c : cases) {
+    EXPECT_EQ(folder_part_length(c.path, kPosix), c.posix) << c.path;
+    EXPECT_EQ(folder_part_length(c.path, kWindows), c.windows) << c.path;
     EXPECT_EQ(folder_part_length(c.path), windows ? c.windows : c.posix) << c.path;
-    EXPECT_EQ(folder_part_length(c.path), prefix_length(c.path, path_separators())) << c.path;
   }
 }
 
