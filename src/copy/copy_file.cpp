@@ -35,11 +35,10 @@ SysError resolve_target(const std::string& target, const std::string& source, Ta
   SysError err = hold_target(t->shown, &t->held);
   if (err || !t->held.status.folder)
     return err;
-  std::string_view separators = path_separators();
   t->shown = t->held.path;
-  if (!t->shown.empty() && !is_separator(t->shown.back(), separators))
-    t->shown += separators.front();
-  t->shown += last_component(source, separators);
+  if (!t->shown.empty() && !is_separator(t->shown.back()))
+    t->shown += preferred_separator();
+  t->shown += source.substr(folder_part_length(source));
   return hold_target(t->shown, &t->held);
 }
 

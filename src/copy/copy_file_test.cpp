@@ -70,7 +70,7 @@ struct World {
   }
 
   bool has_folder_of(const std::string& path) {
-    std::string_view folder = folder_part(path, path_separators());
+    std::string_view folder = std::string_view(path).substr(0, folder_part_length(path));
     if (folder.empty())
       return true;
     folder.remove_suffix(1);
@@ -152,10 +152,10 @@ SysError hold_target(const std::string& path, Held* held) {
   if (SysError err = world().call("hold_target"))
     return err;
   auto node = world().files.find(path);
-  std::string_view separators = path_separators();
   held->path = node != world().files.end() && !node->second.link.empty() ? node->second.link : path;
-  held->folder = std::string(folder_part(held->path, separators));
-  held->name = std::string(last_component(held->path, separators));
+  std::size_t folder_length = folder_part_length(held->path);
+  held->folder = held->path.substr(0, folder_length);
+  held->name = held->path.substr(folder_length);
   bool through_link = held->path != path;
   if (!world().has_folder_of(held->path)) {
     SysError err(kMissing);
@@ -320,7 +320,7 @@ void fail(World& w, const std::string& operation, int code, int nth = 0, bool in
 }
 
 std::string in_folder(const std::string& folder, const std::string& name) {
-  return folder + path_separators().front() + name;
+  return folder + preferred_separator() + name;
 }
 
 const std::string kBeside = "replacing it needs room for the new content beside the old";

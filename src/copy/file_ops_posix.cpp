@@ -279,8 +279,9 @@ SysError hold_target(const std::string& path, Held* held) {
   for (int hops = 0; hops < 40; ++hops) {
     *held = Held();
     held->path = at;
-    held->folder = std::string(folder_part(at, "/"));
-    held->name = std::string(last_component(at, "/"));
+    std::size_t folder_length = folder_part_length(at, PathStyle::posix);
+    held->folder = at.substr(0, folder_length);
+    held->name = at.substr(folder_length);
     if (held->name.empty())
       held->name = ".";  // "dir/" and "/" name the folder itself
     if (SysError err = open_folder(held->folder, &held->folder_file)) {

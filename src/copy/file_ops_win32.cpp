@@ -6,7 +6,6 @@
 // attributes again afterwards where they did not survive.
 #include <windows.h>
 
-#include <string_view>
 #include <vector>
 
 #include "copy/file_ops.h"
@@ -162,9 +161,9 @@ HANDLE held_handle(const Held& target) {
 bool missing(DWORD err) { return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND; }
 
 void split(Held* held) {
-  std::string_view separators = path_separators();
-  held->folder = std::string(folder_part(held->path, separators));
-  held->name = std::string(last_component(held->path, separators));
+  std::size_t folder_length = folder_part_length(held->path);
+  held->folder = held->path.substr(0, folder_length);
+  held->name = held->path.substr(folder_length);
 }
 
 }  // namespace

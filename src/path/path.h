@@ -38,30 +38,9 @@ constexpr std::size_t folder_part_length(std::string_view path,
   return 0;
 }
 
-// TODO(copy): move src/copy to the style API. The separators of the
-// platform, the one that paths are built with first.
-inline std::string_view path_separators() {
-  return is_separator('\\') ? "\\/:" : "/";
-}
-
-// TODO(copy): move src/copy to the style API. True when `c` is one of
-// `separators`.
-inline bool is_separator(char c, std::string_view separators) {
-  return separators.find(c) != std::string_view::npos;
-}
-
-// TODO(copy): move src/copy to the style API. The folder part of `path`
-// where `separators` separate, with its trailing separator.
-inline std::string_view folder_part(std::string_view path, std::string_view separators) {
-  std::size_t length = path.size();
-  while (length > 0 && !is_separator(path[length - 1], separators))
-    --length;
-  return path.substr(0, length);
-}
-
-// TODO(copy): move src/copy to the style API. What follows folder_part.
-inline std::string_view last_component(std::string_view path, std::string_view separators) {
-  return path.substr(folder_part(path, separators).size());
+// The separator that paths of `style` are built with.
+constexpr char preferred_separator(PathStyle style = PathStyle::native) {
+  return is_separator('\\', style) ? '\\' : '/';
 }
 
 #endif  // PICKCOPY_PATH_PATH_H_
