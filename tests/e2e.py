@@ -365,20 +365,44 @@ class Copy(unittest.TestCase):
             self.assert_failed(r, folder, before, "target.txt")
             self.assertIn("File too large", r.err)
 
+    # candidate, the reason it cannot be copied
+    SPECIAL = [("fifo", "Not a regular file"), ("socket", "Not a regular file"),
+               ("/dev/null", "Not a regular file"), ("dangling", os.strerror(errno.ENOENT))]
+
     @posix_only
     def test_unreadable_and_special_candidates(self):
+        import socket
         folder = Folder(self)
         folder.write("target.txt", "keep me\n")
         os.mkfifo(os.path.join(folder.path, "fifo"))
         os.symlink("nowhere", os.path.join(folder.path, "dangling"))
+        listening = socket.socket(socket.AF_UNIX)
+        self.addCleanup(listening.close)
+        listening.bind(os.path.join(folder.path, "socket"))
         before = folder.listing()
-        for name in ("fifo", "dangling", "/dev/null"):
+        for name, reason in self.SPECIAL:
             r = self.choose(folder, "target.txt", name)
             self.assertTrue(r.out.startswith(menu("can't open\n")), name)
             self.assert_failed(r, folder, before, name)
+            self.assertTrue(r.err.endswith(": %s\n" % reason), r.err)
         # Nor is a target that is not a regular file replaced.
         r = self.choose(folder, "fifo", "target.txt")
         self.assert_failed(r, folder, before, "fifo")
+
+    # target, status, message: in a folder that takes no new files, an
+    # existing file is written in place and a new one is named as missing
+    KERNEL_FILES = [("/proc/self/comm", 0, ""),
+                    ("/proc/self/new", 1, "pickcopy: /proc/self/new: No such file or directory\n")]
+
+    @posix_only
+    def test_files_the_kernel_keeps(self):
+        if not os.path.isdir("/proc/self") or harness.qemu():
+            self.skipTest("needs Linux's own /proc")
+        folder = Folder(self)
+        folder.write("name.txt", "renamed\n")
+        for target, rc, message in self.KERNEL_FILES:
+            r = run(folder, [target, "name.txt"], "a\n")
+            self.assertEqual((r.rc, r.err), (rc, PROMPT + message), target)
 
     @posix_only
     def test_permissions_and_links(self):

@@ -193,6 +193,7 @@ Stop replace_atomically(File& in, unsigned source_mode, const Target& t, ExitCle
 bool in_place_instead(const Stop& stop) {
   switch (stop.step) {
     case Step::kCreate:
+      return refuses_replace(stop.err) || makes_no_files(stop.err);
     case Step::kName:
     case Step::kRename:
       return refuses_replace(stop.err);
@@ -225,12 +226,12 @@ CopyFailure no_room(const std::string& file, SysError err, const char* why) {
 std::string folder_shown(const Held& held) { return held.folder.empty() ? "." : held.folder; }
 
 // The file a failure of the atomic replace concerns: the source where
-// reading it failed, the target's folder where the folder would not take a
-// new file, else the target.
+// reading it failed, the target's folder where the folder would not take
+// the temporary file, else the target.
 std::string concerned(const Stop& stop, const std::string& source, const Target& t) {
   if (stop.err.in_source)
     return source;
-  if (stop.step != Step::kCreate && stop.step != Step::kName)
+  if ((stop.step != Step::kCreate && stop.step != Step::kName) || makes_no_files(stop.err))
     return t.shown;
   return folder_shown(t.held);
 }

@@ -21,7 +21,8 @@ namespace {
 
 // The stand-in system's own codes.
 enum Code : int {
-  kDenied = 1, kBusy, kCrossDevice, kIo, kNoSpace, kExists, kMissing, kIsFolder, kTooLarge
+  kDenied = 1, kBusy, kCrossDevice, kIo, kNoSpace, kExists, kMissing, kIsFolder, kTooLarge,
+  kNoNewFiles
 };
 
 struct Node {
@@ -109,7 +110,8 @@ std::string describe_error(SysError err) {
       {kTargetChanged, "changed"}, {kDanglingLink, "dangling"},
       {kDenied, "denied"},   {kBusy, "busy"},         {kCrossDevice, "cross-device"},
       {kIo, "i/o error"},    {kNoSpace, "no space"},   {kExists, "exists"},
-      {kMissing, "missing"}, {kIsFolder, "a folder"}, {kTooLarge, "too large"}};
+      {kMissing, "missing"}, {kIsFolder, "a folder"}, {kTooLarge, "too large"},
+      {kNoNewFiles, "no new files"}};
   auto word = words.find(err.code);
   return word != words.end() ? word->second : "error " + std::to_string(err.code);
 }
@@ -123,6 +125,8 @@ bool unsupported(SysError err) { return err.code == kNoFacility; }
 bool name_taken(SysError err) { return err.code == kExists; }
 
 bool out_of_room(SysError err) { return err.code == kNoSpace; }
+
+bool makes_no_files(SysError err) { return err.code == kNoNewFiles; }
 
 SysError check_room(File&, File&) { return world().call("check_room"); }
 
@@ -435,6 +439,13 @@ TEST(CopyFile, Decisions) {
        "s", "Not a regular file", "old", false},
       {"a source that is a folder", "t", [](World& w) { w.files["s"].folder = true; },
        "s", "a folder", "old", false},
+      {"no room for a new target's file: no target is made", "d/t",
+       [](World& w) { fail(w, "copy_data", kNoSpace); }, "d/t", "no space; the target was not made",
+       "", false},
+      {"a folder that takes no new files: in place", "t",
+       [](World& w) { fail(w, "open_unnamed", kNoNewFiles); }, "", "", "new", true},
+      {"a folder that takes no new files, and a new target: the target is named", "d/t",
+       [](World& w) { fail(w, "open_unnamed", kNoNewFiles); }, "d/t", "no new files", "", false},
       {"the target changed before the rename: nothing is replaced", "t",
        [](World& w) { w.changed_from = 2; }, "t", "changed", "old", false},
       {"the target changed before the write in place: nothing is written", "t",

@@ -116,6 +116,8 @@ struct Copier {
   SysError write_all(const char* data, std::size_t size, off_t offset) {
     while (size > 0) {
       ssize_t n = pwrite(out, data, size, offset);
+      if (n < 0 && errno == ESPIPE)
+        n = write(out, data, size);  // a file of the kernel's, written in order
       if (n < 0 && errno == EINTR)
         continue;
       if (n < 0)
@@ -288,7 +290,9 @@ SysError check_room(File& in, File& out) {
   std::uint64_t need = blocks(source) > blocks(target) ? blocks(source) - blocks(target) : 0;
   std::uint64_t free = static_cast<std::uint64_t>(geteuid() == 0 ? fs.f_bfree : fs.f_bavail) *
                        fs.f_frsize;
-  if (need > free)
+  // A file system with no blocks at all (/proc, /sys) keeps no data of its
+  // own: its room cannot be told, and the writing goes ahead.
+  if (need > free && fs.f_blocks != 0)
     return ENOSPC;
   if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
       static_cast<std::uint64_t>(source.st_size) > static_cast<std::uint64_t>(limit.rlim_cur))

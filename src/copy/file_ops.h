@@ -63,6 +63,11 @@ bool unsupported(SysError err);
 // A file of the name already exists: another name is tried.
 bool name_taken(SysError err);
 
+// The target's folder takes no new files at all (a file system of the
+// kernel's own): an existing target is written in place, and a failure
+// names the target rather than its folder.
+bool makes_no_files(SysError err);
+
 // The disk or the user's quota is full.
 bool out_of_room(SysError err);
 

@@ -134,6 +134,10 @@ bool unsupported(SysError err) {
 
 bool name_taken(SysError err) { return err.code == EEXIST; }
 
+// A folder that is there (it is held) and yet has no such file for one
+// being made in it will take no new files: /proc, /sys.
+bool makes_no_files(SysError err) { return err.code == ENOENT; }
+
 bool out_of_room(SysError err) { return err.code == ENOSPC || err.code == EDQUOT; }
 
 // --- Facility: holding a file without opening it --------------------
@@ -213,12 +217,17 @@ SysError ask_writable(const Held& target) { return ask_by_name(target); }
 // --- The source and the target ---------------------------------------
 
 SysError open_source(const std::string& path, FilePtr* file, unsigned* mode) {
-  // O_NONBLOCK keeps a named pipe from blocking the open.
+  // Anything but a regular file is refused before it is opened, in one
+  // set of words: the open of a device may act on it, and that of a
+  // socket fails in words of its own. O_NONBLOCK keeps a named pipe that
+  // slips in from blocking the open; the open file is checked again.
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    return S_ISDIR(st.st_mode) ? SysError(EISDIR) : SysError(kNotRegularFile);
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0)
     return last_error();
   *file = adopt(fd);
-  struct stat st;
   if (fstat(fd, &st) != 0)
     return last_error();
   if (S_ISDIR(st.st_mode))
@@ -413,7 +422,12 @@ SysError flush_to_disk(int fd) { return result(fsync(fd)); }
 
 }  // namespace
 
-SysError flush_file(File& file) { return flush_to_disk(fd_of(file)); }
+// A file the kernel keeps (/proc, /sys) has no disk to reach, and says so
+// with EINVAL, as a folder that cannot be flushed does.
+SysError flush_file(File& file) {
+  SysError err = flush_to_disk(fd_of(file));
+  return err.code == EINVAL ? SysError() : err;
+}
 
 SysError close_file(FilePtr file) {
   int fd = fd_of(*file);
@@ -435,7 +449,7 @@ SysError sync_folder(const Held& target) {
   if (fd < 0)
     return last_error();
   FilePtr opened = adopt(fd);
-  // Some file systems cannot sync a folder and say so with EINVAL. The
+  // Some file systems cannot flush a folder and say so with EINVAL. The
   // folder was only read: what its close says cannot matter.
   SysError err = flush_to_disk(fd);
   return err && err.code != EINVAL ? err : SysError();

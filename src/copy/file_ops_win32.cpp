@@ -124,6 +124,10 @@ bool name_taken(SysError err) {
   return err.code == ERROR_FILE_EXISTS || err.code == ERROR_ALREADY_EXISTS;
 }
 
+// Folders are not held on Windows: a missing file there means a missing
+// folder.
+bool makes_no_files(SysError) { return false; }
+
 bool out_of_room(SysError err) {
   return err.code == ERROR_DISK_FULL || err.code == ERROR_HANDLE_DISK_FULL;
 }
