@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "copy/file_ops.h"
+#include "copy/posix.h"
 
 #if PICKCOPY_HAVE_FICLONE
 #include <linux/fs.h>
@@ -31,8 +32,6 @@ constexpr std::size_t kBufferSize = 1 << 17;
 // The most one call of the kernel's copy is asked to move: small enough
 // that a long copy can tell its progress a few times a second.
 constexpr off_t kLargestKernelCopy = off_t{64} << 20;
-
-SysError last_error() { return errno; }
 
 // --- Facility: the whole file in one call ----------------------------
 // Copies all of `in` onto the empty file `out` at once: Linux's FICLONE
@@ -91,12 +90,6 @@ SysError punch_hole(int, off_t, off_t) { return kNoFacility; }
 #endif
 
 // --- The copy --------------------------------------------------------
-
-SysError source_error() {
-  SysError err = last_error();
-  err.in_source = true;
-  return err;
-}
 
 struct Copier {
   int in;
@@ -204,8 +197,11 @@ struct Copier {
 SysError next_segment(int fd, off_t offset, off_t size, off_t* data, off_t* hole) {
   *data = lseek(fd, offset, SEEK_DATA);
   if (*data < 0) {
-    if (errno == ENXIO) {  // only a hole up to the end
-      *data = *hole = size;
+    if (errno == ENXIO) {  // only a hole up to the end, wherever that is now
+      struct stat now;
+      if (fstat(fd, &now) != 0)
+        return source_error();
+      *data = *hole = std::min(size, now.st_size);
       return {};
     }
     if (!unsupported(last_error()))
@@ -225,10 +221,9 @@ SysError next_segment(int fd, off_t offset, off_t size, off_t* data, off_t* hole
 
 SysError copy_data(File& in, File& out, bool over_old, CopyProgress* progress) {
   struct stat st;
-  if (fstat(static_cast<int>(in.handle), &st) != 0)
+  if (fstat(fd_of(in), &st) != 0)
     return source_error();
-  Copier c{static_cast<int>(in.handle), static_cast<int>(out.handle), progress, st.st_size, {},
-           0, true};
+  Copier c{fd_of(in), fd_of(out), progress, st.st_size, {}, 0, true};
   if (over_old) {
     struct stat old;
     if (fstat(c.out, &old) != 0)
@@ -250,6 +245,10 @@ SysError copy_data(File& in, File& out, bool over_old, CopyProgress* progress) {
     SysError err;
     if (over_old)
       err = c.clear(offset, data - offset);
+    if (!err && data >= hole) {
+      offset = data;  // no more data: the file ends there, in a hole or not
+      break;
+    }
     offset = data;
     if (!err)
       err = c.segment(&offset, hole);
@@ -274,8 +273,8 @@ SysError copy_data(File& in, File& out, bool over_old, CopyProgress* progress) {
 }
 
 SysError check_room(File& in, File& out) {
-  int from = static_cast<int>(in.handle);
-  int to = static_cast<int>(out.handle);
+  int from = fd_of(in);
+  int to = fd_of(out);
   struct stat source, target;
   struct statvfs fs;
   struct rlimit limit;
