@@ -223,6 +223,20 @@ class Menu(unittest.TestCase):
         self.assertEqual([l[3:] for l in r.out.splitlines() if l[1:3] == ") "], expected)
         self.assertIn(echo(native("b/n4.txt"), "t"), r.out)
 
+    def test_plain_names_stand_for_themselves_short_or_long(self):
+        # Each argument is a name as it is, whether a short string holds it
+        # or not; the menu shows the first 25 in its order, not the
+        # command line's.
+        folder = Folder(self)
+        names = ["s%02d" % i for i in range(15)] + \
+                ["a-long-name-%02d-that-no-short-string-holds.txt" % i for i in range(15)]
+        for name in names:
+            folder.write(name, name + "\n")
+        r = run(folder, ["t"] + names[::-1], "y\n")
+        self.assertEqual([l[3:] for l in r.out.splitlines() if l[1:3] == ") "], sorted(names)[:25])
+        self.assertIn(echo("s09", "t"), r.out)
+        self.assertEqual(folder.read("t"), b"s09\n")
+
     def test_same_file_from_two_patterns_is_listed_twice(self):
         folder = Folder(self)
         folder.write("same.txt", "same\n")

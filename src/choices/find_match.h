@@ -23,7 +23,7 @@ enum class MatchStart {
 // Starts a search for `pattern`. Where the platform searches, `*search`
 // then holds the open search. A pattern without wildcards may be looked up
 // at once and stand for itself, with no search and nothing allocated.
-MatchStart find_match(const std::string& pattern, MatchSearchPtr* search);
+MatchStart find_match(const char* pattern, MatchSearchPtr* search);
 
 // Fetches the next name of `search` into `*name`: the pattern's folder
 // prefix followed by the entry's name. Returns false once the search is

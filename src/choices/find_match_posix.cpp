@@ -45,9 +45,9 @@ void MatchSearchCloser::operator()(MatchSearch* search) const {
 
 namespace {
 
-bool entry_exists(const std::string& path) {
+bool entry_exists(const char* path) {
   struct stat st;
-  return !path.empty() && lstat(path.c_str(), &st) == 0;
+  return path[0] != '\0' && lstat(path, &st) == 0;
 }
 
 std::vector<Component> split_components(const std::string& pattern) {
@@ -106,27 +106,27 @@ bool next_match(MatchSearch& search, std::string* name) {
       *name = std::move(path);
       return true;
     }
-    if (entry_exists(path)) {
+    if (entry_exists(path.c_str())) {
       *name = std::move(path);
       return true;
     }
   }
   // As the shell does, a pattern whose wildcards match nothing stands for
   // itself when an entry of that very name exists (a file called a[1].txt).
-  search.literal_pending = !search.delivered && entry_exists(search.pattern);
+  search.literal_pending = !search.delivered && entry_exists(search.pattern.c_str());
   return false;
 }
 
 }  // namespace
 
-MatchStart find_match(const std::string& pattern, MatchSearchPtr* search) {
+MatchStart find_match(const char* pattern, MatchSearchPtr* search) {
   // Most arguments arrive already expanded by the shell: one lookup each,
   // and the name is the pattern's own text.
   if (!has_wildcards(pattern))
     return entry_exists(pattern) ? MatchStart::kItself : MatchStart::kNothing;
   MatchSearchPtr started(new MatchSearch);
   started->pattern = pattern;
-  started->components = split_components(pattern);
+  started->components = split_components(started->pattern);
   std::string base;
   std::size_t first_wild = add_literal_components(started->components, 0, &base);
   enter(*started, std::move(base), first_wild);

@@ -32,7 +32,7 @@ struct Scratch {
 // How the search for `pattern` starts, and the names it delivers.
 MatchStart run_search(const std::string& pattern, Names* names) {
   MatchSearchPtr search;
-  MatchStart start = find_match(pattern, &search);
+  MatchStart start = find_match(pattern.c_str(), &search);
   EXPECT_EQ(search != nullptr, start == MatchStart::kSearch) << pattern;
   std::string name;
   while (search != nullptr && find_match(*search, &name))

@@ -24,11 +24,11 @@ void MatchSearchCloser::operator()(MatchSearch* search) const {
 // Every pattern is searched, even one without wildcards: the search gives
 // the entry's name as the system spells it, which may differ from the
 // pattern in case or be its long form.
-MatchStart find_match(const std::string& pattern, MatchSearchPtr* search) {
+MatchStart find_match(const char* pattern, MatchSearchPtr* search) {
   MatchSearchPtr started(new MatchSearch);
   // The search looks in the folder named before the last '\', ':' or
   // '/', so each name must carry that same prefix to be found again.
-  started->prefix = wide_name(pattern.substr(0, folder_part_length(pattern)));
+  started->prefix = wide_name(std::string(pattern, folder_part_length(pattern)));
   started->handle = FindFirstFileW(system_path(pattern).c_str(), &started->found);
   if (started->handle == INVALID_HANDLE_VALUE)
     return MatchStart::kNothing;

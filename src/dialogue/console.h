@@ -5,16 +5,17 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 // On a terminal standard output holds nothing back, so each entry is on
 // the screen before the prompt on standard error; redirected, it is fully
 // buffered.
 void set_up_console();
 
-// The program's arguments as the dialogue takes them: on Windows read from
-// the wide command line, so that names outside the ANSI code page survive.
-std::vector<std::string> program_arguments(int argc, char** argv);
+// The program's arguments as the dialogue takes them, in place of main's
+// `argc` and `argv`, and lasting as long as the program: on POSIX `argv`
+// itself, not copied; on Windows read once from the wide command line, so
+// that names outside the ANSI code page survive.
+const char* const* program_arguments(int* argc, char** argv);
 
 // True when standard error is a terminal (a console on Windows), where a
 // long copy shows its progress.

@@ -25,9 +25,7 @@ bool wait_for_input(std::FILE* in) {
   return n > 0;
 }
 
-std::vector<std::string> program_arguments(int argc, char** argv) {
-  return std::vector<std::string>(argv, argv + argc);
-}
+const char* const* program_arguments(int*, char** argv) { return argv; }
 
 bool asks_for_help(const std::string& arg) { return arg == "--help"; }
 

@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "dialogue/console.h"
 #include "path/native_win32.h"
@@ -46,16 +48,24 @@ bool error_stream_is_terminal() {
 // Windows hands a console program no non-blocking standard input.
 bool wait_for_input(std::FILE*) { return false; }
 
-std::vector<std::string> program_arguments(int argc, char** argv) {
+const char* const* program_arguments(int* argc, char** argv) {
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide == nullptr)
-    return std::vector<std::string>(argv, argv + argc);
-  std::vector<std::string> args;
+    return argv;
+  // Kept for the rest of the run, as argv is; the pointers are taken once
+  // every string is in place.
+  static std::vector<std::string> args;
+  static std::vector<const char*> pointers;
+  args.reserve(count);
   for (int i = 0; i < count; ++i)
     args.push_back(narrow_name(wide[i]));
   LocalFree(wide);
-  return args;
+  for (const std::string& arg : args)
+    pointers.push_back(arg.c_str());
+  pointers.push_back(nullptr);
+  *argc = count;
+  return pointers.data();
 }
 
 bool asks_for_help(const std::string& arg) { return arg == "--help" || arg == "/?"; }

@@ -56,7 +56,7 @@ int request_answered() {
 
 // Prepends the first kMaxNames names of `pattern`, in the order its search
 // delivers them. `name` is the buffer each name is fetched into.
-void collect_pattern(const std::string& pattern, std::string* name, ChoiceList* choices) {
+void collect_pattern(const char* pattern, std::string* name, ChoiceList* choices) {
   MatchSearchPtr search;
   switch (find_match(pattern, &search)) {
     case MatchStart::kNothing:
@@ -64,7 +64,7 @@ void collect_pattern(const std::string& pattern, std::string* name, ChoiceList* 
     case MatchStart::kItself:
       // The arguments last as long as the list: the node keeps the
       // pattern's own text.
-      add_lasting_choice(choices, pattern.c_str());
+      add_lasting_choice(choices, pattern);
       break;
     case MatchStart::kSearch:
       for (int given = 0; find_match(*search, name); ++given) {
@@ -78,8 +78,7 @@ void collect_pattern(const std::string& pattern, std::string* name, ChoiceList* 
 
 // Collects the names of the patterns from `first` on; each pattern's
 // search is released before the next begins.
-void collect(std::vector<std::string>::const_iterator first,
-             std::vector<std::string>::const_iterator last, ChoiceList* choices) {
+void collect(const char* const* first, const char* const* last, ChoiceList* choices) {
   std::string name;
   for (; first != last; ++first)
     collect_pattern(*first, &name, choices);
@@ -143,22 +142,22 @@ std::optional<CopyFailure> copy_with_progress(const std::string& source,
 
 }  // namespace
 
-int run_pickcopy(const std::vector<std::string>& args) {
-  if (args.size() == 2 && asks_for_help(args[1])) {
+int run_pickcopy(int argc, const char* const* args) {
+  if (argc == 2 && asks_for_help(args[1])) {
     print_usage(Stream::output);
     return request_answered();
   }
-  if (args.size() == 2 && args[1] == "--version") {
+  if (argc == 2 && std::strcmp(args[1], "--version") == 0) {
     write_text(Stream::output, "pickcopy " PICKCOPY_VERSION "\n");
     return request_answered();
   }
-  if (args.size() < 3) {
+  if (argc < 3) {
     print_usage(Stream::error);
     return 1;
   }
-  const std::string& target = args[1];
+  const std::string target = args[1];
   ChoiceList choices;
-  collect(args.begin() + 2, args.end(), &choices);
+  collect(args + 2, args + argc, &choices);
   choices.head = sort_choices(choices.head);
   std::vector<const char*> names = show_menu(choices.head);
 

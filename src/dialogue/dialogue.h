@@ -2,11 +2,8 @@
 #ifndef PICKCOPY_DIALOGUE_DIALOGUE_H_
 #define PICKCOPY_DIALOGUE_DIALOGUE_H_
 
-#include <string>
-#include <vector>
-
-// Runs pickcopy with the program's arguments, its own name first; returns
-// the exit status.
-int run_pickcopy(const std::vector<std::string>& args);
+// Runs pickcopy with the program's `argc` arguments, its own name first,
+// which last as long as the program; returns the exit status.
+int run_pickcopy(int argc, const char* const* args);
 
 #endif  // PICKCOPY_DIALOGUE_DIALOGUE_H_

@@ -9,7 +9,8 @@
 int main(int argc, char** argv) {
   set_up_console();
   try {
-    return run_pickcopy(program_arguments(argc, argv));
+    const char* const* args = program_arguments(&argc, argv);
+    return run_pickcopy(argc, args);
   } catch (const std::bad_alloc&) {
     // Whatever ran out of memory (a name, the list, a line), nothing has
     // been changed yet but what the copy reports itself.
