@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string chunk;
   std::string answer;
   std::size_t consumed = 0;
-  while (read_chunk(in, &chunk) == 0) {
+  while (!read_chunk(in, &chunk)) {
     consumed += chunk.size();
     if (chunk.size() > kChunkLength || chunk.find('\n') < chunk.size() - 1)
       std::abort();

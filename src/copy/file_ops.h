@@ -3,7 +3,8 @@
 // file_ops_win32.cpp implement them for each platform, and the unit tests
 // put a scripted stand-in in their place.
 //
-// Every operation reports through one channel, SysError. The rules that
+// Every operation reports through one channel, SysError (with pickcopy's
+// own codes, in support/sys_error.h). The rules that
 // turn its codes into the copy's decisions (write in place instead, try the
 // next way, fail) are written once for each platform, at the head of its
 // file_ops file.
@@ -15,36 +16,7 @@
 #include <string>
 
 #include "copy/copy_file.h"
-
-// What went wrong: the system's code (errno on POSIX, GetLastError() on
-// Windows) or one of pickcopy's own codes below; no code is success.
-struct SysError {
-  int code = 0;
-  bool in_source = false;  // it went wrong in reading the chosen file
-  bool in_folder = false;  // it went wrong in reaching the target's folder
-
-  SysError() = default;
-  SysError(int system_code) : code(system_code) {}  // NOLINT: a code is an error
-  explicit operator bool() const { return code != 0; }
-};
-
-// pickcopy's own codes, beside the system's.
-// The file is a device, a pipe, a socket: anything but a regular file.
-constexpr int kNotRegularFile = -1;
-// The system or the file system has no such call, or not for these files;
-// the copy takes its next way.
-constexpr int kNoFacility = -2;
-// The system cannot tell which extended attributes and ACLs the file holds,
-// so a new file cannot be sure to get them all.
-constexpr int kAttributesUnknown = -3;
-// The target's name no longer leads to the file or folder that was checked.
-constexpr int kTargetChanged = -4;
-// A symbolic link leads to no file, and nothing is written through it.
-constexpr int kDanglingLink = -5;
-// A symbolic link lies in a sticky folder that others may write and
-// belongs neither to the user nor to the folder's owner: it is not
-// followed, and the words are those of permission denied.
-constexpr int kGuardedLink = -6;
+#include "support/sys_error.h"
 
 // The words for `err`: the system's own, or pickcopy's for its codes.
 std::string describe_error(SysError err);

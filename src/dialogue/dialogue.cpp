@@ -44,11 +44,16 @@ void print_usage(Stream stream) {
       "chooses from this menu.\n");
 }
 
+// The words for an error of the standard streams.
+std::string words_for(SysError err) {
+  return err.code == kEndOfInput ? "end of input" : std::strerror(err.code);
+}
+
 // The status of a run that asked for help or the version: the answer went
 // to standard output, whose failure is the run's.
 int request_answered() {
-  if (!flush_stream(Stream::output)) {
-    report_failure("standard output", std::strerror(errno));
+  if (SysError err = flush_stream(Stream::output)) {
+    report_failure("standard output", words_for(err));
     return 1;
   }
   return 0;
@@ -100,22 +105,21 @@ std::vector<const char*> show_menu(const ChoiceNode* list) {
   return names;
 }
 
-// Asks until the answer names an entry; -1 at the end of input.
-int ask(int entries) {
+// Asks until the answer names an entry, and gives its index; reported
+// where standard input ends or fails first.
+SysError ask(int entries, int* index) {
   std::string answer;
   for (;;) {
     if (entries < kSpacedEntries)
       write_text(Stream::output, "\n");
-    int status = prompt_for("please indicate your choice ", &answer);
-    if (status != 0) {
+    if (SysError err = prompt_for("please indicate your choice ", &answer)) {
       write_text(Stream::error, "\n");
-      report_failure("standard input",
-                     status == kEndOfInput ? "end of input" : std::strerror(status));
-      return -1;
+      report_failure("standard input", words_for(err));
+      return err;
     }
-    int index = choice_index(answer, entries);
-    if (index >= 0)
-      return index;
+    *index = choice_index(answer, entries);
+    if (*index >= 0)
+      return {};
     write_text(Stream::output, "incorrect response\n");
   }
 }
@@ -161,8 +165,8 @@ int run_pickcopy(int argc, const char* const* args) {
   choices.head = sort_choices(choices.head);
   std::vector<const char*> names = show_menu(choices.head);
 
-  int index = ask(static_cast<int>(names.size()));
-  if (index < 0)
+  int index = 0;
+  if (ask(static_cast<int>(names.size()), &index))
     return 1;
   write_segments(Stream::output, {{Kind::text, "The command is: copy "},
                                   {Kind::name, names[index]},
@@ -171,8 +175,8 @@ int run_pickcopy(int argc, const char* const* args) {
                                   {Kind::text, "\n"}});
   // The echo must be out before anything the copy reports, and a dialogue
   // that could not be shown must not go on to change a file.
-  if (!flush_stream(Stream::output)) {
-    report_failure("standard output", std::strerror(errno));
+  if (SysError err = flush_stream(Stream::output)) {
+    report_failure("standard output", words_for(err));
     return 1;
   }
   std::optional<CopyFailure> failure = copy_with_progress(names[index], target);

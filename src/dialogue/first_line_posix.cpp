@@ -4,19 +4,28 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 
 #include "dialogue/first_line.h"
-#include "support/unique_fd.h"
 
 namespace {
 
 constexpr int kEnd = -1;
 
-// Delivers bytes of a file as text-mode reading would.
+// Delivers bytes of a file as text-mode reading would, from the
+// descriptor it owns.
 class TextReader {
  public:
   explicit TextReader(int fd) : fd_(fd) {}
+  ~TextReader() {
+    if (fd_ >= 0)
+      close(fd_);
+  }
+  TextReader(const TextReader&) = delete;
+  TextReader& operator=(const TextReader&) = delete;
+
+  int fd() const { return fd_; }
 
   int get() {
     int c = raw();
@@ -51,13 +60,15 @@ class TextReader {
 }  // namespace
 
 bool read_first_line(const std::string& name, std::string* line) {
-  // O_NONBLOCK keeps a named pipe from blocking the open; only regular
-  // files are read at all.
-  UniqueFd fd(open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  // Only regular files are read at all, and nothing else is opened: the
+  // open of a device may act on it. O_NONBLOCK keeps a named pipe that
+  // slips in from blocking the open.
   struct stat st;
-  if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+  if (stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
     return false;
-  TextReader reader(fd.get());
+  TextReader reader(open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (reader.fd() < 0 || fstat(reader.fd(), &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
   line->clear();
   while (line->size() < kFirstLineLength) {
     int c = reader.get();

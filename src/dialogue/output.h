@@ -17,6 +17,8 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "support/sys_error.h"
+
 enum class Stream { output, error };
 
 enum class Kind {
@@ -38,8 +40,8 @@ inline void write_text(Stream stream, std::string_view text) {
   write_segments(stream, {{Kind::text, text}});
 }
 
-// Hands what the stream holds back to the system. False when anything
-// written to it since the start has been lost, with errno saying why.
-bool flush_stream(Stream stream);
+// Hands what the stream holds back to the system. An error (errno's code)
+// when anything written to it since the start has been lost.
+SysError flush_stream(Stream stream);
 
 #endif  // PICKCOPY_DIALOGUE_OUTPUT_H_

@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -31,7 +32,9 @@ void write_segments(Stream stream, std::initializer_list<Segment> segments) {
   std::fwrite(bytes.data(), 1, bytes.size(), file_of(stream));
 }
 
-bool flush_stream(Stream stream) {
+SysError flush_stream(Stream stream) {
   std::FILE* file = file_of(stream);
-  return std::fflush(file) == 0 && !std::ferror(file);
+  if (std::fflush(file) == 0 && !std::ferror(file))
+    return {};
+  return errno != 0 ? errno : EIO;
 }

@@ -110,13 +110,9 @@ void write_segments(Stream stream, std::initializer_list<Segment> segments) {
     to.failed = true;
 }
 
-bool flush_stream(Stream stream) {
+SysError flush_stream(Stream stream) {
   Channel& to = channel(stream);
   if (std::fflush(to.file) != 0 || std::ferror(to.file))
-    return false;
-  if (to.failed) {
-    errno = EIO;
-    return false;
-  }
-  return true;
+    return errno != 0 ? errno : EIO;
+  return to.failed ? SysError(EIO) : SysError();
 }

@@ -14,7 +14,7 @@ bool is_blank(char c) {
 
 }  // namespace
 
-int read_chunk(std::FILE* in, std::string* chunk) {
+SysError read_chunk(std::FILE* in, std::string* chunk) {
   chunk->clear();
   errno = 0;
   while (chunk->size() < kChunkLength) {
@@ -28,13 +28,13 @@ int read_chunk(std::FILE* in, std::string* chunk) {
       break;
     chunk->push_back(static_cast<char>(c));
     if (c == '\n')
-      return 0;
+      return {};
   }
   // What was read before the end or a failure is a chunk of its own; the
   // next read meets the end or the failure again.
   if (!chunk->empty())
-    return 0;
-  return std::ferror(in) && errno != 0 ? errno : kEndOfInput;
+    return {};
+  return std::ferror(in) && errno != 0 ? SysError(errno) : SysError(kEndOfInput);
 }
 
 bool parse_answer(std::string_view chunk, std::string* answer) {
@@ -50,14 +50,14 @@ bool parse_answer(std::string_view chunk, std::string* answer) {
   return !answer->empty();
 }
 
-int prompt_for(const char* prompt, std::string* answer) {
+SysError prompt_for(const char* prompt, std::string* answer) {
   std::string chunk;
   do {
     write_text(Stream::error, prompt);
-    if (int status = read_chunk(stdin, &chunk))
-      return status;
+    if (SysError err = read_chunk(stdin, &chunk))
+      return err;
   } while (!parse_answer(chunk, answer));
-  return 0;
+  return {};
 }
 
 int choice_index(std::string_view answer, int entries) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/sys_error.h"
+
 // A longer input line is read in chunks of this many bytes, each answered
 // on its own: a line of 400 letters gives three "incorrect response"s
 // before the next line is read.
@@ -14,14 +16,10 @@ constexpr std::size_t kChunkLength = 169;
 // only the first decides.
 constexpr std::size_t kAnswerLength = 5;
 
-// What a read of standard input ends with besides a chunk: this, or the
-// errno of a failed read.
-constexpr int kEndOfInput = -1;
-
 // Reads one chunk of a line from `in`: up to and including a newline, or
-// kChunkLength bytes, whichever comes first. Returns 0, kEndOfInput, or the
+// kChunkLength bytes, whichever comes first. Otherwise kEndOfInput, or the
 // errno of a failed read.
-int read_chunk(std::FILE* in, std::string* chunk);
+SysError read_chunk(std::FILE* in, std::string* chunk);
 
 // Takes the first word of `chunk` (up to kAnswerLength bytes, after any
 // leading white space; the text ends at a zero byte). Returns false when
@@ -29,8 +27,8 @@ int read_chunk(std::FILE* in, std::string* chunk);
 bool parse_answer(std::string_view chunk, std::string* answer);
 
 // Writes `prompt` to standard error and reads chunks from standard input
-// until one holds an answer. Returns 0, or what read_chunk ended with.
-int prompt_for(const char* prompt, std::string* answer);
+// until one holds an answer; otherwise what read_chunk ended with.
+SysError prompt_for(const char* prompt, std::string* answer);
 
 // The menu index that `answer` names among `entries` entries: its first
 // letter, either case, 'a' for 0. -1 when it names none.
