@@ -11,7 +11,6 @@ driver compares the dialogue after folding CR LF back.
 """
 import errno
 import os
-import re
 import signal
 import stat
 import subprocess
@@ -19,8 +18,10 @@ import sys
 import time
 import unittest
 
-from harness import PROMPT, USAGE, Folder, echo, menu, native, need_tool, run, windows
+from harness import (GROUP2, OTHER, PROMPT, USAGE, USER, Folder, as_user, echo, identity, menu,
+                     native, need_tool, run, windows)
 import harness
+from e2e_windows import WindowsCopy, WindowsSearch  # noqa: F401 (run with the rest)
 
 ARGS = None
 
@@ -167,8 +168,8 @@ class Dialogue(unittest.TestCase):
     def test_non_blocking_input_is_waited_for(self):
         read_end, write_end = os.pipe()
         os.set_blocking(read_end, False)
-        proc = subprocess.Popen(ARGS.runner + [ARGS.binary, "target.txt", self.pattern],
-                                cwd=self.folder.path, stdin=read_end, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        cmd, _ = harness.command(["target.txt", self.pattern])
+        proc = subprocess.Popen(cmd, cwd=self.folder.path, stdin=read_end, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         os.close(read_end)
         time.sleep(0.3)
         os.write(write_end, b"b\n")
@@ -473,15 +474,7 @@ class Sparse(unittest.TestCase):
                 self.assertEqual(f.read(8193), b"x" * 8192 + b"\0")
 
 
-# The unprivileged user is made up for the test: ids without an account,
-# taken on with setpriv, so nothing on the machine changes.
-USER, OTHER, GROUP2 = 42424, 42425, 42426
 CAPABILITY = b"\x01\x00\x00\x02\x00\x20\x00\x00" + b"\x00" * 12  # cap_net_raw+ep
-
-
-def as_user(cmd):
-    return ["setpriv", "--reuid=%d" % USER, "--regid=%d" % USER,
-            "--groups=%d,%d" % (USER, GROUP2), "--"] + cmd
 
 
 def in_namespace(setup):
@@ -489,111 +482,107 @@ def in_namespace(setup):
     return lambda cmd: ["unshare", "--mount", "sh", "-c", setup + ' && exec "$@"', "sh"] + cmd
 
 
-def identity(path):
-    st = os.stat(path)
-    attrs = {n: os.getxattr(path, n) for n in os.listxattr(path)}
-    return stat.S_IMODE(st.st_mode), st.st_uid, st.st_gid, attrs
+# Each setup makes the target in a folder and returns (target, file to
+# check, namespace set-up or None); the rows of Situations name them.
+def read_only(f):
+    t = f.write("t", "old\n")
+    os.chown(t, USER, USER)
+    os.chmod(t, 0o444)
+    return "t", "t", None
+
+def locked_folder(f):
+    t = f.write("ro/t", "old\n")
+    os.chown(t, USER, USER)
+    os.chmod(os.path.dirname(t), 0o555)
+    return "ro/t", "ro/t", None
+
+def sticky_folder(f):
+    t = f.write("tmp/t", "old\n")
+    os.chown(t, OTHER, OTHER)
+    os.chmod(t, 0o666)
+    os.chmod(os.path.dirname(t), 0o1777)
+    return "tmp/t", "tmp/t", None
+
+def setgid_folder(f):
+    t = f.write("sg/t", "old\n")
+    os.chown(os.path.dirname(t), USER, USER)
+    os.chmod(os.path.dirname(t), 0o2775)
+    os.chown(t, USER, GROUP2)
+    os.chmod(t, 0o664)
+    return "sg/t", "sg/t", None
+
+def set_user_id(f):
+    t = f.write("t", "old\n")
+    os.chown(t, OTHER, OTHER)
+    os.chmod(t, 0o4755)
+    return "t", "t", None
+
+def acl_and_attributes(f):
+    t = f.write("t", "old\n")
+    os.chown(t, USER, USER)
+    os.chmod(t, 0o640)
+    os.setxattr(t, "user.note", b"kept")
+    subprocess.run(["setfacl", "-m", "u:%d:rw-" % OTHER, t], check=True)
+    return "t", "t", None
+
+def default_acl_folder(f):
+    t = f.write("d/t", "old\n")
+    os.chown(t, USER, USER)
+    os.chmod(os.path.dirname(t), 0o777)
+    subprocess.run(["setfacl", "-d", "-m", "u:%d:rwx" % OTHER, os.path.dirname(t)], check=True)
+    return "d/t", "d/t", None
+
+def capability(f):
+    t = f.write("t", "old\n")
+    os.chown(t, USER, USER)
+    os.chmod(t, 0o755)
+    os.setxattr(t, "security.capability", CAPABILITY)
+    return "t", "t", None
+
+def hard_link(f):
+    # In a folder the user may write, so that the replace is atomic.
+    t = f.write("h/t", "old\n")
+    os.chown(t, USER, USER)
+    os.chown(os.path.dirname(t), USER, USER)
+    os.link(t, os.path.join(f.path, "variant"))
+    return "h/t", "h/t", None
+
+def bind_mount(f):
+    t = f.write("t", "placeholder\n")
+    m = f.write("mounted", "old\n")
+    for path in (t, m):
+        os.chown(path, USER, USER)
+    return "t", "mounted", "mount --bind mounted t"
+
+def no_proc(f):
+    t = f.write("t", "old\n")
+    os.chown(t, USER, USER)
+    return "t", "t", "umount -l /proc"
+
 
 
 class Situations(unittest.TestCase):
     """Targets as users have them, replaced by root and by an unprivileged
     user: status, content, mode, owner and attributes afterwards."""
 
-    # Each setup makes the target in a folder and returns (target, file to
-    # check, namespace set-up or None).
-    def read_only(self, f):
-        t = f.write("t", "old\n")
-        os.chown(t, USER, USER)
-        os.chmod(t, 0o444)
-        return "t", "t", None
-
-    def locked_folder(self, f):
-        t = f.write("ro/t", "old\n")
-        os.chown(t, USER, USER)
-        os.chmod(os.path.dirname(t), 0o555)
-        return "ro/t", "ro/t", None
-
-    def sticky_folder(self, f):
-        t = f.write("tmp/t", "old\n")
-        os.chown(t, OTHER, OTHER)
-        os.chmod(t, 0o666)
-        os.chmod(os.path.dirname(t), 0o1777)
-        return "tmp/t", "tmp/t", None
-
-    def setgid_folder(self, f):
-        t = f.write("sg/t", "old\n")
-        os.chown(os.path.dirname(t), USER, USER)
-        os.chmod(os.path.dirname(t), 0o2775)
-        os.chown(t, USER, GROUP2)
-        os.chmod(t, 0o664)
-        return "sg/t", "sg/t", None
-
-    def set_user_id(self, f):
-        t = f.write("t", "old\n")
-        os.chown(t, OTHER, OTHER)
-        os.chmod(t, 0o4755)
-        return "t", "t", None
-
-    def acl_and_attributes(self, f):
-        t = f.write("t", "old\n")
-        os.chown(t, USER, USER)
-        os.chmod(t, 0o640)
-        os.setxattr(t, "user.note", b"kept")
-        subprocess.run(["setfacl", "-m", "u:%d:rw-" % OTHER, t], check=True)
-        return "t", "t", None
-
-    def default_acl_folder(self, f):
-        t = f.write("d/t", "old\n")
-        os.chown(t, USER, USER)
-        os.chmod(os.path.dirname(t), 0o777)
-        subprocess.run(["setfacl", "-d", "-m", "u:%d:rwx" % OTHER, os.path.dirname(t)], check=True)
-        return "d/t", "d/t", None
-
-    def capability(self, f):
-        t = f.write("t", "old\n")
-        os.chown(t, USER, USER)
-        os.chmod(t, 0o755)
-        os.setxattr(t, "security.capability", CAPABILITY)
-        return "t", "t", None
-
-    def hard_link(self, f):
-        # In a folder the user may write, so that the replace is atomic.
-        t = f.write("h/t", "old\n")
-        os.chown(t, USER, USER)
-        os.chown(os.path.dirname(t), USER, USER)
-        os.link(t, os.path.join(f.path, "variant"))
-        return "h/t", "h/t", None
-
-    def bind_mount(self, f):
-        t = f.write("t", "placeholder\n")
-        m = f.write("mounted", "old\n")
-        for path in (t, m):
-            os.chown(path, USER, USER)
-        return "t", "mounted", "mount --bind mounted t"
-
-    def no_proc(self, f):
-        t = f.write("t", "old\n")
-        os.chown(t, USER, USER)
-        return "t", "t", "umount -l /proc"
-
     # situation, who, status, content afterwards, attributes that go
     CASES = [
-        ("read_only", "user", 1, "old", []),
-        ("read_only", "root", 0, "new", []),
-        ("locked_folder", "user", 0, "new", []),
-        ("sticky_folder", "user", 0, "new", []),
-        ("setgid_folder", "user", 0, "new", []),
-        ("setgid_folder", "root", 0, "new", []),
-        ("set_user_id", "root", 0, "new", []),
-        ("acl_and_attributes", "user", 0, "new", []),
-        ("acl_and_attributes", "root", 0, "new", []),
-        ("default_acl_folder", "user", 0, "new", []),
-        ("capability", "root", 0, "new", ["security.capability"]),
-        ("hard_link", "user", 0, "new", []),
-        ("bind_mount", "root", 0, "new", []),
-        ("bind_mount", "user", 0, "new", []),
-        ("no_proc", "user", 0, "new", []),
-        ("no_proc", "root", 0, "new", []),
+        (read_only, "user", 1, "old", []),
+        (read_only, "root", 0, "new", []),
+        (locked_folder, "user", 0, "new", []),
+        (sticky_folder, "user", 0, "new", []),
+        (setgid_folder, "user", 0, "new", []),
+        (setgid_folder, "root", 0, "new", []),
+        (set_user_id, "root", 0, "new", []),
+        (acl_and_attributes, "user", 0, "new", []),
+        (acl_and_attributes, "root", 0, "new", []),
+        (default_acl_folder, "user", 0, "new", []),
+        (capability, "root", 0, "new", ["security.capability"]),
+        (hard_link, "user", 0, "new", []),
+        (bind_mount, "root", 0, "new", []),
+        (bind_mount, "user", 0, "new", []),
+        (no_proc, "user", 0, "new", []),
+        (no_proc, "root", 0, "new", []),
     ]
 
     @posix_only
@@ -602,23 +591,25 @@ class Situations(unittest.TestCase):
             self.skipTest("needs root, to make the users, groups and mounts")
         namespaces = subprocess.run(["unshare", "--mount", "true"],
                                     capture_output=True).returncode == 0
-        for situation, who, rc, content, dropped in self.CASES:
+        for setup, who, rc, content, dropped in self.CASES:
+            situation = setup.__name__
             with self.subTest(situation=situation, who=who):
-                if situation in ("bind_mount", "no_proc") and not namespaces:
+                if setup in (bind_mount, no_proc) and not namespaces:
                     self.skipTest("no mount namespaces here")
                 if "acl" in situation:
                     need_tool(self, "setfacl", "acl")
-                if situation == "no_proc" and ARGS.sanitized:
+                if setup is no_proc and ARGS.sanitized:
                     # The sanitizers read their options and check for leaks
                     # through /proc, and end the program without it.
                     self.skipTest("the sanitizer build needs /proc")
-                self.check(situation, who, rc, content, dropped)
+                self.check(setup, who, rc, content, dropped)
 
-    def check(self, situation, who, rc, content, dropped):
+    def check(self, make, who, rc, content, dropped):
+        situation = make.__name__
         f = Folder(self)
         os.chmod(f.path, 0o755)
         f.write("src.txt", "new\n")
-        target, checked, setup = getattr(self, situation)(f)
+        target, checked, setup = make(f)
         path = os.path.join(f.path, checked)
         mode, uid, gid, attrs = identity(path)
         names = f.listing()
@@ -636,7 +627,7 @@ class Situations(unittest.TestCase):
         self.assertEqual([n for n, _, _ in f.listing()], [n for n, _, _ in names], where)
         if rc == 1:
             self.assertEqual(r.err, PROMPT + "pickcopy: %s: Permission denied\n" % target)
-        if situation == "hard_link":
+        if make is hard_link:
             self.assertEqual(f.read("variant"), b"old\n")
 
 
@@ -777,205 +768,6 @@ class OtherUsers(unittest.TestCase):
         self.assertEqual(err, PROMPT + "pickcopy: %s: %s\n" % (target, harness.CHANGED), case)
         self.untouched(case)
         self.assertEqual(self.f.read("root-only/app.conf"), self.SECRET, case)
-
-
-class WindowsSearch(unittest.TestCase):
-    """What the Windows directory search delivers, as seen through the
-    whole program."""
-
-    def setUp(self):
-        if not windows():
-            self.skipTest("the Windows directory search")
-
-    def test_names_carry_the_prefix_up_to_the_last_separator(self):
-        folder = Folder(self)
-        folder.write("dir/a.txt", "in dir\n")
-        folder.write("a.txt", "a bare name would show this\n")
-        for pattern, name in (("dir\\a*.txt", "dir\\a.txt"), ("dir/a*.txt", "dir/a.txt"),
-                              ("dir\\a.txt", "dir\\a.txt")):
-            folder.write("t", "old\n")
-            r = run(folder, ["t", pattern], "a\n")
-            self.assertEqual(r.out, menu("in dir\n") + "\n" + echo(name, "t"), pattern)
-            self.assertEqual(folder.read("t"), b"in dir\n", pattern)
-
-    def test_dot_entries_are_delivered_and_cannot_be_opened(self):
-        folder = Folder(self)
-        folder.write("sub/a.txt", "a\n")
-        r = run(folder, ["t", "sub\\*"], "a\n")
-        self.assertTrue(r.out.startswith(menu("can't open\n", "can't open\n", "a\n")), r.out)
-        chosen = r.out.split("The command is: copy ")[1]
-        self.assertIn(chosen, ("sub\\. t\n", "sub\\.. t\n"))
-        self.assertEqual(r.rc, 1)
-        self.assertFalse(os.path.exists(os.path.join(folder.path, "t")))
-
-
-class WindowsCopy(unittest.TestCase):
-    """The copy's rules in Windows terms, each case beside what the
-    command interpreter's copy does."""
-
-    def setUp(self):
-        if not windows():
-            self.skipTest("the Windows copy")
-
-    def wine(self, folder, *args):
-        return subprocess.run(ARGS.runner + list(args), cwd=folder.path, capture_output=True)
-
-    def attributes(self, folder, name):
-        """The attribute letters that attrib shows before the path."""
-        out = self.wine(folder, "attrib", name).stdout.decode("latin-1")
-        return set(out[:out.index(":") - 1].replace(" ", "")) if ":" in out else set()
-
-    def test_cases(self):
-        long_dir = "/".join("d%02d" % i + "x" * 40 for i in range(8))  # over 300 characters
-        # case, target, source, set-up, status, target content afterwards
-        cases = [
-            ("read-only target", "t", "src.txt", "read_only", 1, b"old\n"),
-            ("hidden and system target", "t", "src.txt", "hidden", 0, b"new\n"),
-            ("target held open, sharing reading and writing", "t", "src.txt", "held", 0, b"new\n"),
-            ("target held open, sharing nothing", "t", "src.txt", "held none", 1, b"old\n"),
-            ("symbolic link to the target", "link", "src.txt", "link", 0, None),
-            ("names outside the ANSI code page", "\u03a9 t", "\u4e2d.txt", None, 0, b"new\n"),
-            ("an emoji", "t", "\U0001f600.txt", None, 0, b"new\n"),
-            ("long relative paths", long_dir + "/t", long_dir + "/src.txt", None, 0, b"new\n"),
-            ("long absolute paths", "ABS/" + long_dir + "/t", "ABS/" + long_dir + "/src.txt",
-             None, 0, b"new\n"),
-        ]
-        for case, target, src, setup, rc, content in cases:
-            with self.subTest(case=case):
-                folder = Folder(self)
-                absolute = "Z:" + folder.path.replace("/", "\\") + "\\"
-                t_path, s_path = (n.replace("ABS/", "") for n in (target, src))
-                folder.write(s_path, "new\n")
-                folder.write(t_path, "old\n")
-                holder = None
-                if setup == "read_only":
-                    os.chmod(os.path.join(folder.path, t_path), 0o444)
-                elif setup == "hidden":
-                    self.wine(folder, "attrib", "+h", t_path)  # Wine's attrib takes one
-                    self.wine(folder, "attrib", "+s", t_path)
-                    self.assertLessEqual({"H", "S"}, self.attributes(folder, t_path))
-                elif setup and setup.startswith("held"):
-                    holder = subprocess.Popen(ARGS.runner + [ARGS.hold_open, t_path] +
-                                              setup.split()[1:], cwd=folder.path,
-                                              stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-                    self.assertEqual(holder.stdout.readline().strip(), b"held")
-                elif setup == "link":
-                    folder.write("real", "old\n")
-                    os.unlink(os.path.join(folder.path, "link"))
-                    os.symlink("real", os.path.join(folder.path, "link"))
-                names = [native(n.replace("ABS/", absolute)) for n in (target, src)]
-                before = sorted(os.listdir(folder.path))
-                r = run(folder, names, "a\n".encode())
-                if holder:
-                    holder.communicate(b"", timeout=60)
-                self.assertEqual(r.rc, rc, (case, r.err))
-                if rc:
-                    # The system's words: "Access is denied." (Wine: "Access denied."),
-                    # or that another program has the file ("Sharing violation.").
-                    reason = ("(The process cannot access the file because it is being used "
-                              "by another process|Sharing violation)" if "held" in (setup or "")
-                              else "Access (is )?denied")
-                    self.assertRegex(r.err, "^%spickcopy: %s: %s\\.\n$" % (
-                        PROMPT, re.escape(names[0]), reason))
-                    self.assertTrue(os.access(os.path.join(folder.path, t_path), os.F_OK))
-                if content is not None:
-                    self.assertEqual(folder.read(t_path), content, case)
-                if setup == "hidden":
-                    self.assertLessEqual({"H", "S"}, self.attributes(folder, t_path))
-                if setup == "link":
-                    self.assertTrue(os.path.islink(os.path.join(folder.path, "link")))
-                    self.assertEqual(folder.read("real"), b"new\n")
-                # No file of pickcopy's nor of the system's replace is left.
-                self.assertEqual(sorted(os.listdir(folder.path)), before, case)
-
-    def interrupt(self, token, sig):
-        """`sig` for the Windows process whose command line holds `token`
-        (Wine turns SIGINT into the console's Ctrl-C event; SIGKILL ends it
-        as a forced end or a crash would)."""
-        for pid in os.listdir("/proc"):
-            try:
-                with open("/proc/%s/cmdline" % pid, "rb") as f:
-                    cmdline = f.read()
-            except OSError:
-                continue
-            if token.encode() in cmdline and b"pickcopy.exe" in cmdline:
-                os.kill(int(pid), sig)
-
-    def test_ctrl_c_and_a_kill_at_the_prompt_and_during_the_copy(self):
-        # STATUS_CONTROL_C_EXIT; a POSIX parent sees its low byte.
-        control_c_exit = 0xC000013A & 0xFF
-        folder = Folder(self)
-        folder.write("target.txt", "old\n")
-        big = folder.write("big.bin", "")
-        os.truncate(big, 2 << 30)  # sparse here; the copy writes real data
-        # answer, token, signal, status (None: what Wine's start.exe makes of
-        # a process that was killed)
-        runs = [(None, "prompt-token", signal.SIGINT, control_c_exit),
-                (b"a\n", "copy-token", signal.SIGINT, control_c_exit),
-                (b"a\n", "kill-token", signal.SIGKILL, None)]
-        for answer, token, sig, status in runs:
-            proc = subprocess.Popen(ARGS.runner + [ARGS.binary, "target.txt", "big.bin", token],
-                                    cwd=folder.path, stdin=subprocess.PIPE,
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            if answer:
-                proc.stdin.write(answer)
-                proc.stdin.flush()
-            deadline = time.monotonic() + 60
-            while time.monotonic() < deadline:
-                busy = any(n.startswith(".pickcopy-") for n in os.listdir(folder.path))
-                if busy or (not answer and time.monotonic() > deadline - 57):
-                    break
-                time.sleep(0.05)
-            if answer:
-                self.assertTrue(busy, "no temporary file seen: %s" % token)
-            self.interrupt(token, sig)
-            code = proc.wait(timeout=60)
-            if status is not None:
-                self.assertEqual(code, status, token)
-            proc.stdin.close()
-            self.assertEqual(folder.read("target.txt"), b"old\n", token)
-            # The system removes a file marked for deletion once its handle
-            # is gone, which Wine's server does a moment after the kill.
-            for _ in range(100):
-                if sorted(os.listdir(folder.path)) == ["big.bin", "target.txt"]:
-                    break
-                time.sleep(0.1)
-            self.assertEqual(sorted(os.listdir(folder.path)), ["big.bin", "target.txt"], token)
-
-    def test_as_an_unprivileged_user_with_its_own_prefix(self):
-        # Wine run by root writes anywhere; these need a user of their own.
-        if os.geteuid() != 0:
-            self.skipTest("needs root, to take on another user")
-        home = os.path.join(os.path.dirname(ARGS.binary), "wine-user")
-        os.makedirs(home, exist_ok=True)
-        os.chown(home, USER, USER)
-        env = ["env", "HOME=" + home, "WINEPREFIX=" + os.path.join(home, "prefix")]
-
-        def wrap(cmd):
-            return ["setpriv", "--reuid=%d" % USER, "--regid=%d" % USER, "--clear-groups"] + \
-                env + cmd
-
-        # folder, its owner, target mode, status, target content afterwards
-        cases = [("ro", 0, 0o644, 0, b"new\n"),    # a folder the user may not write
-                 ("rw", USER, 0o444, 1, b"old\n")]  # a read-only target
-        for sub, owner, mode, rc, content in cases:
-            with self.subTest(folder=sub, mode=oct(mode)):
-                folder = Folder(self)
-                os.chmod(folder.path, 0o755)
-                folder.write("src.txt", "new\n")
-                t = folder.write(sub + "/t", "old\n")
-                os.chown(t, USER, USER)
-                os.chmod(t, mode)
-                os.chown(os.path.dirname(t), owner, owner)
-                r = run(folder, [native(sub + "/t"), "src.txt"], "a\n", wrap=wrap)
-                self.assertEqual(r.rc, rc, r.err)
-                self.assertEqual(folder.read(sub + "/t"), content)
-                self.assertEqual(sorted(os.listdir(os.path.dirname(t))), ["t"])
-                self.assertEqual(os.stat(t).st_uid, USER)
-
-    def test_executable_has_version_and_manifest(self):
-        import binaries
-        self.assertEqual(binaries.windows_resources(ARGS.binary), [])
 
 
 def native_terminal(test):

@@ -16,7 +16,6 @@ undone and every image deleted, whatever happens.
 import contextlib
 import os
 import shutil
-import stat
 import subprocess
 import sys
 import tempfile
@@ -25,24 +24,13 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import PROMPT  # noqa: E402
+from harness import OTHER, PROMPT, USER, as_user, identity  # noqa: E402
 
-USER = 42424   # a made-up unprivileged user, as in the situations table
-OTHER = 42425
 MIB = 1 << 20
 
 
 def sh(*args, **kwargs):
     return subprocess.run(args, check=True, capture_output=True, **kwargs)
-
-
-def identity(path):
-    st = os.stat(path)
-    try:
-        attrs = {n: os.getxattr(path, n) for n in os.listxattr(path)}
-    except OSError:
-        attrs = {}
-    return stat.S_IMODE(st.st_mode), st.st_uid, st.st_gid, attrs
 
 
 def give_identity(path):
@@ -352,10 +340,7 @@ class FileSystems(unittest.TestCase):
             new = f.read()
         with open(target, "rb") as f:
             old = f.read()
-        wrap = None
-        if who == "user":
-            wrap = lambda cmd: ["setpriv", "--reuid=%d" % USER, "--regid=%d" % USER,
-                                "--clear-groups", "--"] + cmd
+        wrap = (lambda cmd: as_user(cmd, groups=())) if who == "user" else None
         r = harness.run(at, ["t", source], "a\n", wrap=wrap)
         where = "%s: %s" % (row, r.err)
         self.assertEqual(r.rc, rc, where)

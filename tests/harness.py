@@ -287,6 +287,28 @@ def final_screen(data):
     return [bytes(line).rstrip(b" ") for line in lines]
 
 
+# The other users are made up for the tests: ids without an account, taken
+# on with setpriv, so nothing on the machine changes.
+USER, OTHER, GROUP2 = 42424, 42425, 42426
+
+
+def as_user(cmd, groups=(USER, GROUP2)):
+    """`cmd` run as USER, with `groups` as its groups (none: cleared)."""
+    joined = ["--groups=" + ",".join(map(str, groups))] if groups else ["--clear-groups"]
+    return ["setpriv", "--reuid=%d" % USER, "--regid=%d" % USER] + joined + ["--"] + cmd
+
+
+def identity(path):
+    """A file's permission bits, owner, group and extended attributes
+    (none where its file system keeps none)."""
+    st = os.stat(path)
+    try:
+        attrs = {n: os.getxattr(path, n) for n in os.listxattr(path)}
+    except OSError:
+        attrs = {}
+    return stat.S_IMODE(st.st_mode), st.st_uid, st.st_gid, attrs
+
+
 def note(text):
     """A figure worth seeing in the log (not a skip: those are unittest's)."""
     print("\n  " + text, file=sys.stderr)
