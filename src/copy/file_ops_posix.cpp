@@ -121,23 +121,15 @@ bool out_of_room(SysError err) { return err.code == ENOSPC || err.code == EDQUOT
 namespace {
 
 #if PICKCOPY_HAVE_O_PATH
-
-SysError open_folder(const std::string& path, FilePtr* folder) {
-  int fd = open(folder_or_dot(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0)
-    return last_error();
-  *folder = adopt(fd);
-  return {};
-}
-
-int open_unreadable(int folder, const char* name) {
-  return openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-}
-
+constexpr int kHeldFolder = O_PATH | O_DIRECTORY;
+constexpr int kHeldUnreadable = O_PATH | O_NOFOLLOW;
 #else
+constexpr int kHeldFolder = O_RDONLY | O_DIRECTORY;
+constexpr int kHeldUnreadable = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+#endif
 
 SysError open_folder(const std::string& path, FilePtr* folder) {
-  int fd = open(folder_or_dot(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = open(folder_or_dot(path).c_str(), kHeldFolder | O_CLOEXEC);
   if (fd < 0)
     return last_error();
   *folder = adopt(fd);
@@ -145,10 +137,8 @@ SysError open_folder(const std::string& path, FilePtr* folder) {
 }
 
 int open_unreadable(int folder, const char* name) {
-  return openat(folder, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  return openat(folder, name, kHeldUnreadable | O_CLOEXEC);
 }
-
-#endif
 
 }  // namespace
 
