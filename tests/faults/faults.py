@@ -68,9 +68,12 @@ def make_sparse(path, seed):
 class FaultInjection(unittest.TestCase):
     # Steer the copy onto each of its paths: copy_file_range; the buffered
     # copy (copy_file_range refused); a named temporary file (O_TMPFILE
-    # refused); the write in place (the rename refused, as over a mount).
-    PATHS = ["", "copy_file_range:0:%d" % errno.EXDEV, "open_tmpfile:0:%d" % errno.EOPNOTSUPP,
-             "renameat:0:%d" % errno.EXDEV]
+    # refused); the write in place (the rename refused, as over a mount);
+    # and the first through a link to the target, which is followed. Each
+    # with the name the copy is given.
+    PATHS = [("", "target.txt"), ("copy_file_range:0:%d" % errno.EXDEV, "target.txt"),
+             ("open_tmpfile:0:%d" % errno.EOPNOTSUPP, "target.txt"),
+             ("renameat:0:%d" % errno.EXDEV, "target.txt"), ("", "link.txt")]
     ERRNOS = [errno.EIO, errno.ENOSPC, errno.EACCES]
     # A failure in carrying the target's identity, in the check for /proc
     # or in punching a hole sends the copy another way, whatever the error.
@@ -84,10 +87,10 @@ class FaultInjection(unittest.TestCase):
     # The calls that move the data.
     DATA_CALLS = {"ioctl", "lseek", "copy_file_range", "pread", "pwrite"}
 
-    def run_copy(self, folder, force, extra=None):
+    def run_copy(self, folder, force, given, extra=None):
         env = dict(os.environ, LD_PRELOAD=ARGS.shim, FAULT_FORCE=force)
         env.update(extra or {})
-        proc = start(folder, ["target.txt", "new.bin"], env)
+        proc = start(folder, [given, "new.bin"], env)
         out, err = proc.communicate(b"a\n", timeout=60)
         return proc.returncode, err[len(PROMPT):].decode("latin-1")
 
@@ -103,11 +106,12 @@ class FaultInjection(unittest.TestCase):
         make_sparse(folder / "new.bin", 1)
         new = digest(folder / "new.bin")
         injected = 0
-        for force in self.PATHS:
+        os.symlink("target.txt", folder / "link.txt")
+        for force, given in self.PATHS:
             old = self.reset_target(folder)
             before = folder.names()
             trace_file = tempfile.mktemp()
-            code, err = self.run_copy(folder, force, {"FAULT_LOG": trace_file})
+            code, err = self.run_copy(folder, force, given, {"FAULT_LOG": trace_file})
             self.assertEqual((code, err), (0, ""), force)
             self.assertEqual(digest(folder / "target.txt"), new, force)
             with open(trace_file) as f:
@@ -117,6 +121,7 @@ class FaultInjection(unittest.TestCase):
             if force and forced_call not in trace:
                 continue  # a facility this build does not use
             renamed_at = trace.index("renameat")
+            checked_at = trace.index("faccessat")  # the target is held by then
             in_place = force.startswith("renameat")
             for position, call in enumerate(trace):
                 nth = trace[:position + 1].count(call)
@@ -124,9 +129,9 @@ class FaultInjection(unittest.TestCase):
                     continue  # that call already fails, to steer the path
                 for err_no in self.ERRNOS:
                     self.reset_target(folder)
-                    code, err = self.run_copy(folder, force, {
+                    code, err = self.run_copy(folder, force, given, {
                         "FAULT_CALL": call, "FAULT_NTH": str(nth), "FAULT_ERRNO": str(err_no)})
-                    where = "%s #%d %s (%s)" % (call, nth, errno.errorcode[err_no], force)
+                    where = "%s #%d %s (%s %s)" % (call, nth, errno.errorcode[err_no], force, given)
                     lines = err.splitlines()
                     state = digest(folder / "target.txt")
                     injected += 1
@@ -149,8 +154,8 @@ class FaultInjection(unittest.TestCase):
                     # The folder is held, and the temporary file made and
                     # named in it: there the folder is named.
                     folder_side = call in ("open_tmpfile", "open_create", "linkat") or (
-                        call == "open_folder" and nth == 1)
-                    named = "new.bin" if source_side else "." if folder_side else "target.txt"
+                        call == "open_folder" and position < checked_at)
+                    named = "new.bin" if source_side else "." if folder_side else given
                     self.assertTrue(lines[0].startswith("pickcopy: %s: " % named), where)
                     self.assertIn(os.strerror(err_no), lines[0], where)
                     if position > renamed_at and not in_place:
