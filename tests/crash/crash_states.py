@@ -107,6 +107,13 @@ def sh(*args):
     return subprocess.run(args, check=True, capture_output=True)
 
 
+def forget(fs):
+    """btrfs keeps the devices it has seen; each state's image is another
+    device with the same file system's identity."""
+    if fs == "btrfs":
+        subprocess.run(["btrfs", "device", "scan", "--forget"], capture_output=True)
+
+
 def sparse(path, mib):
     with open(path, "wb") as f:
         f.truncate(mib * MIB)  # only what is written takes room
@@ -359,8 +366,7 @@ class CrashStates(unittest.TestCase):
             time.sleep(0.1)
         else:
             subprocess.run(["umount", "-l", at], capture_output=True)
-        if fs == "btrfs":
-            subprocess.run(["btrfs", "device", "scan", "--forget"], capture_output=True)
+        forget(fs)
 
     @staticmethod
     def prepare(at, row, old):
@@ -415,8 +421,15 @@ class CrashStates(unittest.TestCase):
         """What one state holds, and what is wrong with it ("" if nothing)."""
         _, _, options, check = FILESYSTEMS[fs]
         mount = ["mount", "-o", "loop" + ("," + options if options else ""), state, at]
-        mounted = subprocess.run(mount, capture_output=True)
-        if mounted.returncode != 0:
+        for attempt in range(3):
+            mounted = subprocess.run(mount, capture_output=True)
+            if mounted.returncode == 0:
+                break
+            # A mount can fail for a moment when another program scans or
+            # forgets btrfs devices; a state that is truly broken fails on.
+            forget(fs)
+            time.sleep(0.2)
+        else:
             return "unmountable", "does not mount: " + mounted.stderr.decode().strip()
         try:
             held, names = self.read_target(os.path.join(at, "d"), old, new)
