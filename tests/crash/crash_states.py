@@ -10,13 +10,13 @@ since the last flush any subset may have reached the disk. So each row
 records a real copy by the real binary onto a file system on a loop device
 whose backing file is served by blocklog (tests/crash/blocklog.cpp), which
 logs every write and flush in the order of arrival. From the log it builds
-the crash states: for each flush after the start mark, the image with every
-write before that flush, plus a subset of the writes up to the next one
-(none, each single one, all but one, some seeded random ones; the last
-flush also all), large writes cut into units so that partial writes are
-among them. Each state is mounted read-write, so that its journal replays,
-its target read, then unmounted and checked with the file system's own
-check. The oracles:
+the crash states: for each flush after the start mark (flush 0 is the
+mark), the image with every write before that flush, plus a subset of the
+writes up to the next one (none, each single one, all but one, some seeded
+random ones; after the last flush also all), large writes cut into units
+so that partial writes are among them. Each state is mounted read-write,
+so that its journal replays, its target read, then unmounted and checked
+with the file system's own check. The oracles:
 
   - before the program's exit, the target is the old content whole or the
     new content whole (for a new target: absent or new whole);
@@ -29,8 +29,9 @@ target) may tear: its states are counted, not judged, until the exit.
 
 Only the recorded order of the writes is explored, and the device is taken
 to honour its flushes. A negative control, a copy whose file flush does
-nothing (the fault shim's FAULT_SKIP), must be caught. --deep cuts the
-writes into 4 KiB units, tries more random subsets, copies larger files.
+nothing (the fault shim's FAULT_SKIP), must be caught on xfs and btrfs.
+--deep cuts the writes into 4 KiB units, tries more random subsets, and
+copies a larger file (tests/stress).
 """
 import bisect
 import collections
@@ -104,7 +105,10 @@ CONTROL = [("ext4", False), ("xfs", True), ("btrfs", True)]  # file system, alwa
 
 
 def sh(*args):
-    return subprocess.run(args, check=True, capture_output=True)
+    done = subprocess.run(args, capture_output=True)
+    if done.returncode != 0:
+        raise AssertionError("%s: %s" % (" ".join(args), done.stderr.decode().strip()))
+    return done
 
 
 def forget(fs):
@@ -233,7 +237,7 @@ class CrashStates(unittest.TestCase):
     def setUp(self):
         need = harness.need
         need(self, os.geteuid() == 0, "needs root, to mount")
-        need(self, bool(ARGS.blocklog) and os.path.exists(ARGS.blocklog or ""),
+        need(self, ARGS.blocklog and os.path.exists(ARGS.blocklog),
              "no blocklog: libfuse3-dev (Debian's) was missing when the build was configured")
         need(self, os.path.exists("/dev/fuse"), "no FUSE here (/dev/fuse)")
         for tool, package in (("losetup", "mount"), ("fusermount3", "fuse3"),
@@ -411,7 +415,7 @@ class CrashStates(unittest.TestCase):
                 outcome.states += 1
                 outcome.counts[verdict] += 1
                 if problem:
-                    outcome.bad.append("flush %d of %d, units %s of %d: %s"
+                    outcome.bad.append("after flush %d of %d, units %s of %d: %s"
                                        % (k, len(found) - 1, list(chosen), len(units), problem))
             apply(base, units)
         os.unlink(state)
