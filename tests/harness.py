@@ -90,14 +90,20 @@ def require_all():
     return os.environ.get("PICKCOPY_REQUIRE_ALL") == "1"
 
 
+def need(test, present, reason):
+    """Skips `test` with `reason` unless `present`; under
+    PICKCOPY_REQUIRE_ALL=1 a missing part fails it instead."""
+    if present:
+        return
+    if require_all():
+        test.fail("%s, and PICKCOPY_REQUIRE_ALL=1" % reason)
+    test.skipTest(reason)
+
+
 def need_tool(test, program, package):
     """Skips `test` where `program` (from Debian's `package`) is missing;
     under PICKCOPY_REQUIRE_ALL=1 a missing tool fails it instead."""
-    if shutil.which(program):
-        return
-    if require_all():
-        test.fail("%s missing (Debian's %s), and PICKCOPY_REQUIRE_ALL=1" % (program, package))
-    test.skipTest("no %s (Debian's %s)" % (program, package))
+    need(test, shutil.which(program), "no %s (Debian's %s)" % (program, package))
 
 
 def native(path):

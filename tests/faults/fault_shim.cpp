@@ -18,6 +18,10 @@
 //                                              `name`, creates `path` and
 //                                              waits until it is removed,
 //                                              so that a test can act then
+//   FAULT_SKIP=name[:n]                        the n-th call of `name` (every
+//                                              call without n or for n = 0)
+//                                              does nothing and returns 0:
+//                                              a flush that is a no-op
 // Calls on the standard streams are never failed.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -120,6 +124,18 @@ bool should_fail(const char* name, int fd = -1) {
   const char* call = std::getenv("FAULT_CALL");
   const char* nth = std::getenv("FAULT_NTH");
   return call != nullptr && std::strcmp(call, name) == 0 && count == (nth ? std::atoi(nth) : 1);
+}
+
+// FAULT_SKIP: true when this call of `name`, just counted by should_fail,
+// is to do nothing and succeed. Only the calls made with PICKCOPY_FAULT.
+bool skipped(const char* name, int fd) {
+  const char* skip = std::getenv("FAULT_SKIP");
+  if (!g_armed || skip == nullptr || (fd >= 0 && fd <= 2) || g_counts == nullptr)
+    return false;
+  char skipping[64];
+  int nth = 0;
+  return std::sscanf(skip, "%63[^:]:%d", skipping, &nth) >= 1 &&
+         std::strcmp(skipping, name) == 0 && (nth == 0 || nth == (*g_counts)[name]);
 }
 
 mode_t mode_of(int flags, va_list args) {
@@ -257,6 +273,8 @@ int ioctl(int fd, unsigned long request, ...) {
   int name params {                                       \
     if (should_fail(#name, fd))                           \
       return -1;                                          \
+    if (skipped(#name, fd))                               \
+      return 0;                                           \
     return lookup<int (*) params>(#name) args;            \
   }
 #define PICKCOPY_FAULT(name, params, args, fd) PICKCOPY_FAULT_AS(name, params, args, fd, real)
