@@ -2,12 +2,16 @@
 """pickcopy's performance, each figure beside a peer measured in the same run.
 
 Called by bench/run. Prints a Markdown table: medians of --runs runs and the
-ratio to the peer, with the goal of each row.
+ratio to the peer, with the goal of each row; then the copies of 1 GiB side
+by side, each run onto a fresh target, as copy_runs() describes.
 """
 import argparse
+import atexit
 import json
 import math
 import os
+import random
+import shutil
 import statistics
 import subprocess
 import sys
@@ -47,13 +51,6 @@ def prepare(cache):
                 f.write(b"variant %d of 200 MiB\n" % i)
                 f.truncate(200 << 20)
 
-    def copies(path):
-        block = os.urandom(1 << 20)
-        for name, mib in (("src-1g", 1024), ("src-1m", 1), ("target", 1024)):
-            with open(os.path.join(path, name), "wb") as f:
-                for _ in range(mib):
-                    f.write(block)
-
     def sparse(path):
         # 1 GiB with 8 KiB of data: 4 KiB at the start, 4 KiB in the middle.
         with open(os.path.join(path, "sparse-1g"), "wb") as f:
@@ -63,8 +60,14 @@ def prepare(cache):
             f.truncate(1 << 30)
 
     os.makedirs(cache, exist_ok=True)
+    # The copies' files are real data, made for each run and deleted after
+    # it (copy_files); earlier versions kept 2 GiB of them here.
+    if os.path.exists(os.path.join(cache, "copy.done")):
+        log("removing the kept copy data of an earlier version ...")
+        subprocess.run(["rm", "-rf", os.path.join(cache, "copy"), os.path.join(cache, "copy.done")],
+                       check=True)
     if ARGS.only == "copy":
-        return {"copy": once("copy", copies), "sparse": once("sparse", sparse)}
+        return {"sparse": once("sparse", sparse)}
     return {
         "sparse": once("sparse", sparse),
         "big": once("big", files(1000000, "")),
@@ -72,7 +75,6 @@ def prepare(cache):
         "names": once("names", files(50000, "name %d\n")),
         "large": once("large", large),
         "tiny": once("tiny", files(25, "tiny %03d\n")),
-        "copy": once("copy", copies),
     }
 
 
@@ -125,6 +127,84 @@ def compare(mine, peer, runs=None, before=None):
     return [(statistics.median(result[k][0]), result[k][1]) for k in ("mine", "peer")]
 
 
+MIB = 1 << 20
+
+
+def write_data(path, mib, seed):
+    """A file of real data: `mib` MiB, each MiB a block made from `seed`
+    with its own number in front, flushed to the disk."""
+    block = bytearray(random.Random(seed).randbytes(MIB))
+    with open(path, "wb") as f:
+        for i in range(mib):
+            block[:8] = i.to_bytes(8, "little")
+            f.write(block)
+        f.flush()
+        os.fsync(f.fileno())
+
+
+def drop_caches():
+    """Flushes everything and drops the page cache, so that every run reads
+    its source from the disk. Returns why it could not drop it, or ""."""
+    subprocess.run(["sync"], check=True)
+    try:
+        with open("/proc/sys/vm/drop_caches", "w") as f:
+            f.write("3\n")
+        return ""
+    except OSError as e:
+        return e.strerror + ("" if os.geteuid() == 0 else " (not run as root)")
+
+
+def copy_runs(folder, tools, size_mib):
+    """Times each tool's copy of `src` onto `target` in `folder`, ARGS.runs
+    times. Before every run the target is made afresh: the old one removed,
+    a new one of other content of the same size written and flushed, and
+    the page cache dropped where that can be done, so that each tool starts
+    from the same state. The order of the tools is rotated from run to run.
+    tools: (name, [(command, stdin)...]); the first command of each is
+    started through the RSS probe. Returns {name: (times, peak RSS)} and
+    why the cache was not dropped ("" where it was)."""
+    result = {name: ([], 0) for name, _ in tools}
+    target = os.path.join(folder, "target")
+    source_size = os.stat(os.path.join(folder, "src")).st_size
+    not_dropped = ""
+    for run in range(ARGS.runs):
+        turn = run % len(tools)
+        for name, cmds in tools[turn:] + tools[:turn]:
+            if os.path.exists(target):
+                os.unlink(target)
+            write_data(target, size_mib, seed=1000 + run)
+            why = drop_caches()
+            if why and not not_dropped:
+                log("  the page cache cannot be dropped before the runs: %s" % why)
+            not_dropped = why or not_dropped
+            t, rss = 0.0, 0
+            fd, rss_file = tempfile.mkstemp()
+            os.close(fd)
+            for i, (cmd, stdin) in enumerate(cmds):
+                if i == 0:
+                    cmd = [os.path.abspath(ARGS.rss_probe)] + cmd
+                t0 = time.perf_counter()
+                done = subprocess.run(cmd, cwd=folder, input=stdin, capture_output=True,
+                                      env=dict(os.environ, RSS_OUT=rss_file))
+                t += time.perf_counter() - t0
+                if done.returncode != 0:
+                    sys.exit("%s failed (status %d): %s" % (" ".join(cmd), done.returncode,
+                                                            done.stderr.decode(errors="replace")))
+            with open(rss_file) as f:
+                rss = int(f.read() or 0)
+            os.unlink(rss_file)
+            with open(target, "rb") as a, open(os.path.join(folder, "src"), "rb") as b:
+                same = os.fstat(a.fileno()).st_size == source_size and a.read(MIB) == b.read(MIB)
+            if not same:
+                sys.exit("%s left a target that is not the source" % name)
+            times, peak = result[name]
+            times.append(t)
+            result[name] = (times, max(peak, rss))
+            log("  run %d, %s: %s" % (run + 1, name, fmt_time(t)))
+    os.unlink(target)
+    return result, not_dropped
+
+
 def fmt_time(t):
     return "%.1f ms" % (t * 1e3) if t < 10 else "%.2f s" % t
 
@@ -139,6 +219,8 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--select-limit", type=int, default=60)
     parser.add_argument("--only", choices=["copy"], help="run only the copy rows")
+    parser.add_argument("--copy-mib", type=int, default=1024,
+                        help="the size of the copies (1024; less only to try the bench out)")
     parser.add_argument("--windows-binary", default="",
                         help="pickcopy.exe to time under Wine beside the interpreter's copy")
     parser.add_argument("--wine", default="wine", help="the Wine loader for --windows-binary")
@@ -195,25 +277,33 @@ def main():
         row("Menu of 25 candidates of 200 MiB", mine, "25 of 10 bytes", peer, "<= 1.2",
             lambda r: r <= 1.2)
 
-    log("copies of 1 GiB ...")
-    copy = data["copy"]
-    settle = lambda: subprocess.run(["sync"], check=True)
-    (mine, copy_rss), (peer, cp_rss) = compare(
-        [([rss_probe, pickcopy, "target", "src-1g"], answer, copy)],
-        [([rss_probe, "cp", "src-1g", "target-cp"], b"", copy), (["sync", "target-cp"], b"", copy)],
-        before=settle)
-    row("Copy of 1 GiB onto an existing target", mine, "`cp` + `sync` of the target", peer,
-        "<= 1.05", lambda r: r <= 1.05)
+    # The copies' files: real data, made here and deleted at the end.
+    copy = tempfile.mkdtemp(prefix="copy-", dir=cache)
+    atexit.register(shutil.rmtree, copy, True)
+    size = "1 GiB" if ARGS.copy_mib == 1024 else "%d MiB" % ARGS.copy_mib
+    log("writing %s of data to copy ..." % size)
+    write_data(os.path.join(copy, "src"), ARGS.copy_mib, seed=1)
+    write_data(os.path.join(copy, "src-1m"), 1, seed=2)
+    log("copies of %s onto a fresh target, %d runs ..." % (size, ARGS.runs))
     # cp rewrites the target in place, which is neither atomic nor what a
-    # crash leaves whole. The same atomic, durable replacement done with
-    # the usual tools, for reference.
-    atomic = [(["cp", "src-1g", ".tmp-cp"], b"", copy), (["sync", ".tmp-cp"], b"", copy),
-              (["mv", ".tmp-cp", "target-mv"], b"", copy), (["sync", "."], b"", copy)]
-    (mine, _), (peer, _) = compare([([pickcopy, "target", "src-1g"], answer, copy)], atomic,
-                                   before=settle)
-    row("(reference) the same copy", mine, "`cp` to a temporary file, `sync` it, `mv` it over the target, `sync` the folder",
-        peer, "", lambda r: True)
+    # crash leaves whole; the third is the same atomic, durable replacement
+    # done with the usual tools.
+    names = ("pickcopy", "`cp` + `sync`", "`cp` to a temporary file, `sync`, `mv`, `sync`")
+    copies, not_dropped = copy_runs(copy, [
+        (names[0], [([pickcopy, "target", "src"], answer)]),
+        (names[1], [(["cp", "src", "target"], b""), (["sync", "target"], b"")]),
+        (names[2], [(["cp", "src", ".tmp-cp"], b""), (["sync", ".tmp-cp"], b""),
+                    (["mv", ".tmp-cp", "target"], b""), (["sync", "."], b"")]),
+    ], ARGS.copy_mib)
+    medians = {name: statistics.median(copies[name][0]) for name in names}
+    copy_rss, cp_rss = copies[names[0]][1], copies[names[1]][1]
+    row("Copy of %s onto an existing target" % size, medians[names[0]], "`cp` + `sync` of the target",
+        medians[names[1]], "<= 1.05", lambda r: r <= 1.05)
+    row("(reference) the same copy", medians[names[0]],
+        "`cp` to a temporary file, `sync` it, `mv` it over the target, `sync` the folder",
+        medians[names[2]], "", lambda r: True)
     rows[-1] = rows[-1][:5] + ("reference", "")
+    settle = lambda: subprocess.run(["sync"], check=True)
     log("sparse copy of 1 GiB with 8 KiB of data ...")
     sparse_src = os.path.join(data["sparse"], "sparse-1g")
     blocks = lambda name: os.stat(os.path.join(copy, name)).st_blocks * 512
@@ -235,25 +325,22 @@ def main():
                      stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-p"], **quiet)
         subprocess.run([ARGS.wine, "cmd", "/c", "exit"], **quiet)
-        (mine, _), (peer, _) = compare(
-            [([ARGS.wine, exe, "target-wine", "src-1g"], answer, copy)],
-            [([ARGS.wine, "cmd", "/c", "copy", "/y", "src-1g", "target-wine-copy"], b"", copy),
-             (["sync", "target-wine-copy"], b"", copy)], before=settle)
+        wine, _ = copy_runs(copy, [
+            ("pickcopy.exe", [([ARGS.wine, exe, "target", "src"], answer)]),
+            ("copy", [([ARGS.wine, "cmd", "/c", "copy", "/y", "src", "target"], b""),
+                      (["sync", "target"], b"")]),
+        ], ARGS.copy_mib)
         subprocess.run(["wineserver", "-k"], **quiet)
-        row("Copy of 1 GiB under Wine, 64-bit `pickcopy.exe`", mine,
-            "`copy` under Wine + `sync`", peer, "<= 1.0", lambda r: r <= 1.0)
-        for name in ("target-wine", "target-wine-copy"):
-            os.unlink(os.path.join(copy, name))
+        row("Copy of %s under Wine, 64-bit `pickcopy.exe`" % size,
+            statistics.median(wine["pickcopy.exe"][0]), "`copy` under Wine + `sync`",
+            statistics.median(wine["copy"][0]), "<= 1.0", lambda r: r <= 1.0)
     (_, small_rss), (_, cp_small_rss) = compare(
         [([rss_probe, pickcopy, "target-1m", "src-1m"], answer, copy)],
         [([rss_probe, "cp", "src-1m", "target-cp-1m"], b"", copy)], runs=3)
-    for name in ("target-cp", "target-cp-1m", "target-1m", "target-mv", "target-sparse",
-                 "target-sparse-cp"):
-        os.unlink(os.path.join(copy, name))
-    subprocess.run(["rm", "-rf", scratch])
+    subprocess.run(["rm", "-rf", scratch, copy])
 
     memory = [
-        ("Peak RSS, copy of 1 GiB", "%d KiB" % copy_rss, "`cp`", "%d KiB" % cp_rss,
+        ("Peak RSS, copy of %s" % size, "%d KiB" % copy_rss, "`cp`", "%d KiB" % cp_rss,
          "<= cp", "yes" if copy_rss <= cp_rss else "**no**"),
         ("Peak RSS, copy of 1 MiB", "%d KiB" % small_rss, "`cp`", "%d KiB" % cp_small_rss,
          "same as 1 GiB", "yes" if abs(small_rss - copy_rss) <= 256 else "**no**"),
@@ -268,6 +355,21 @@ def main():
         print("| %s |" % " | ".join(r))
     for r in memory:
         print("| %s | %s | %s | %s | | %s | %s |" % r)
+
+    print()
+    print("Copies of %s of real data, %d runs. Before each run the target is made afresh"
+          " (%s of other content, written and flushed), %s; the order of the three is"
+          " rotated from run to run." % (size, ARGS.runs, size,
+                                         "the page cache dropped" if not not_dropped
+                                         else "the page cache NOT dropped (%s)" % not_dropped))
+    print()
+    print("| copy | median | each run, in order | pickcopy's median over this one |")
+    print("|---|---|---|---|")
+    for name in names:
+        ratio = "" if name == names[0] else "%.2fx" % (medians[names[0]] / medians[name])
+        print("| %s | %.0f ms | %s | %s |" % (name, medians[name] * 1e3,
+                                             ", ".join("%.0f" % (t * 1e3) for t in copies[name][0]),
+                                             ratio))
     if ARGS.only:
         return
 
