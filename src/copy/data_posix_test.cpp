@@ -122,7 +122,9 @@ TEST(CopyData, Table) {
       c.target(f / "out");
     ASSERT_FALSE(copy(f / "in", f / "out", c.over_old));
     EXPECT_EQ(contents(f / "out"), contents(f / "in"));
-    if (keeps_holes(f / "in")) {
+    // Over old data a hole stays one only where the system can punch one;
+    // a new file keeps them wherever the file system does.
+    if (!c.over_old && keeps_holes(f / "in")) {
       EXPECT_LE(allocated(f / "out"), allocated(f / "in") + 64 * 1024) << "holes filled";
     }
   }
