@@ -82,7 +82,7 @@ std::string describe_error(SysError err) {
   else if (err.code == kTargetChanged)
     return "changed by another program during the copy; left as it is";
   else if (err.code == kDanglingLink)
-    return "a symbolic link that leads nowhere";
+    return "a link that leads nowhere";
   else if (err.code == kNoFacility || err.code == kAttributesUnknown)
     code = ERROR_NOT_SUPPORTED;
   char* text = nullptr;
