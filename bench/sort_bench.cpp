@@ -33,8 +33,8 @@ void BM_compare_names(benchmark::State& state) {
   std::vector<std::string> names = make_names(1024);
   std::size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(compare_names(names[i % 1024].c_str(),
-                                           names[(i * 7 + 1) % 1024].c_str()));
+    benchmark::DoNotOptimize(
+        compare_names(names[i % 1024].c_str(), names[(i * 7 + 1) % 1024].c_str()));
     ++i;
   }
 }
@@ -61,11 +61,14 @@ void BM_sort_choices(benchmark::State& state) {
     benchmark::DoNotOptimize(list.head);
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
-  state.counters["ns_per_name"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * n),
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_name"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * n),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_sort_choices)->RangeMultiplier(10)->Range(1000, 1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_sort_choices)
+    ->RangeMultiplier(10)
+    ->Range(1000, 1000000)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

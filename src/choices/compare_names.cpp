@@ -15,8 +15,7 @@ bool may_be_stem(char c) { return is_digit(c) || c == '.' || c == '\0'; }
 // `digits` and `count` then give the stem's significant digits: leading
 // zeros are skipped, so the value is exact at any length. Otherwise points
 // `*fail` at the first byte that is neither a digit nor the stem's end.
-bool scan_stem(const char* s, const char** digits, int* count,
-               const char** fail) {
+bool scan_stem(const char* s, const char** digits, int* count, const char** fail) {
   const char* p = s;
   while (*p == '0')
     ++p;

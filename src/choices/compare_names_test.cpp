@@ -80,7 +80,7 @@ const FolderCase kFolderCases[] = {
     {"c:opt9", "c:opt10", -1, -1},  // the stems of the whole names decide on POSIX
     {".:x9", ".:x10", 0, -1},
     {"dir/a", "dir2/a", -1, -1},  // no shared folder
-    {"2/x", "10/x", 1, 1},  // no shared folder: the bytes decide, as ever
+    {"2/x", "10/x", 1, 1},        // no shared folder: the bytes decide, as ever
     // A name that is its own folder part: what follows it is empty.
     {"1.5/", "1.5/x", -1, -1},
     {"1.5/", "1.5/", 0, 0},
@@ -115,9 +115,7 @@ const FolderCase kFolderCases[] = {
     {"c:", "c:0", 0, 0},
 };
 
-int expected_order(const FolderCase& c) {
-  return is_separator('\\') ? c.windows : c.posix;
-}
+int expected_order(const FolderCase& c) { return is_separator('\\') ? c.windows : c.posix; }
 
 TEST(CompareNames, NamesInOneFolder) {
   for (const auto& c : kFolderCases) {

@@ -9,8 +9,8 @@
 
 #include <vector>
 
-#include "choices/folder_reader.h"
 #include "choices/find_match.h"
+#include "choices/folder_reader.h"
 #include "choices/wildcards.h"
 
 namespace {
@@ -24,7 +24,7 @@ struct Component {
 
 // A folder being read: the entries are matched against one component.
 struct Level {
-  std::string base;  // the folder's path, ending in its slashes ("" for ".")
+  std::string base;       // the folder's path, ending in its slashes ("" for ".")
   std::size_t component;  // its index in the pattern
   FolderReaderPtr reader;
 };
@@ -39,9 +39,7 @@ struct MatchSearch {
   bool delivered = false;
 };
 
-void MatchSearchCloser::operator()(MatchSearch* search) const {
-  delete search;
-}
+void MatchSearchCloser::operator()(MatchSearch* search) const { delete search; }
 
 namespace {
 

@@ -35,8 +35,7 @@ TEST(SortChoices, ProcedureOrders) {
       {{"2", "10", "1a"}, {"1a", "2", "10"}},
       {{"1a", "10", "2"}, {"2", "10", "1a"}},
       {{"10", "2", "1a"}, {"1a", "2", "10"}},
-      {{"track2.txt", "track10.txt", "track1a.txt"},
-       {"track1a.txt", "track2.txt", "track10.txt"}},
+      {{"track2.txt", "track10.txt", "track1a.txt"}, {"track1a.txt", "track2.txt", "track10.txt"}},
       // Equal names keep their pending order.
       {{"a.txt", "a.bat"}, {"a.txt", "a.bat"}},
       {{"a.bat", "a.txt"}, {"a.bat", "a.txt"}},

@@ -94,8 +94,7 @@ class Replacement {
   SysError settle(bool new_target) {
     if (!name_.empty())
       return keep_temporary(*file_, new_target);
-    return take_name(
-        [&](const std::string& name) { return link_unnamed(*file_, target_, name); });
+    return take_name([&](const std::string& name) { return link_unnamed(*file_, target_, name); });
   }
 
   File& file() { return *file_; }
@@ -149,7 +148,16 @@ class Replacement {
 
 // The steps of the atomic replace, in order.
 enum class Step {
-  kCreate, kData, kIdentity, kFlush, kName, kClose, kCheck, kRename, kSyncFolder, kDone
+  kCreate,
+  kData,
+  kIdentity,
+  kFlush,
+  kName,
+  kClose,
+  kCheck,
+  kRename,
+  kSyncFolder,
+  kDone
 };
 
 // Where the atomic replace stopped, and why.
@@ -272,7 +280,8 @@ std::optional<CopyFailure> copy_file(const std::string& source, const std::strin
   if (stop.step == Step::kSyncFolder)
     return CopyFailure{t.shown,
                        "the new content is in place, but its folder could not be flushed to "
-                       "disk: " + describe_error(stop.err)};
+                       "disk: " +
+                           describe_error(stop.err)};
   if (stop.step == Step::kCheck)
     return failure(t.shown, stop.err);
   if (!status.exists || !in_place_instead(stop)) {

@@ -21,7 +21,15 @@ namespace {
 
 // The stand-in system's own codes.
 enum Code : int {
-  kDenied = 1, kBusy, kCrossDevice, kIo, kNoSpace, kExists, kMissing, kIsFolder, kTooLarge,
+  kDenied = 1,
+  kBusy,
+  kCrossDevice,
+  kIo,
+  kNoSpace,
+  kExists,
+  kMissing,
+  kIsFolder,
+  kTooLarge,
   kNoNewFiles
 };
 
@@ -55,7 +63,7 @@ struct World {
   std::map<std::intptr_t, Open> open;
   std::intptr_t next_handle = 10;
   bool unnamed_files = true;
-  int changed_from = 0;  // from this hold of the target on, its name leads elsewhere
+  int changed_from = 0;              // from this hold of the target on, its name leads elsewhere
   const char* registered = nullptr;  // the name the signals would remove
   int holds = 0;                     // signals held, less released
 
@@ -105,6 +113,8 @@ World& world() { return *g_world; }
 // --- The stand-in operations -----------------------------------------
 
 std::string describe_error(SysError err) {
+  // Several codes a row, as a table.
+  // clang-format off
   static const std::map<int, std::string> words = {
       {kNotRegularFile, "Not a regular file"}, {kNoFacility, "no such facility"},
       {kTargetChanged, "changed"}, {kDanglingLink, "dangling"},
@@ -112,6 +122,7 @@ std::string describe_error(SysError err) {
       {kIo, "i/o error"},    {kNoSpace, "no space"},   {kExists, "exists"},
       {kMissing, "missing"}, {kIsFolder, "a folder"}, {kTooLarge, "too large"},
       {kNoNewFiles, "no new files"}};
+  // clang-format on
   auto word = words.find(err.code);
   return word != words.end() ? word->second : "error " + std::to_string(err.code);
 }
@@ -295,8 +306,8 @@ struct Case {
   const char* what;
   std::string target;
   std::function<void(World&)> set_up;
-  std::string failed;  // the file the failure names; empty for success
-  std::string reason;  // what the message says after the file
+  std::string failed;   // the file the failure names; empty for success
+  std::string reason;   // what the message says after the file
   std::string content;  // of the target afterwards
   bool in_place;        // written in place, not replaced
 };
@@ -352,8 +363,8 @@ TEST(CopyFile, Decisions) {
        false},
       {"the folder of the current one is named '.'", "t",
        [](World& w) { fail(w, "open_unnamed", kIo); }, ".", "i/o error", "old", false},
-      {"the temporary file cannot be named", "t",
-       [](World& w) { fail(w, "link_unnamed", kIo); }, ".", "i/o error", "old", false},
+      {"the temporary file cannot be named", "t", [](World& w) { fail(w, "link_unnamed", kIo); },
+       ".", "i/o error", "old", false},
       {"a failure after the rename", "t", [](World& w) { fail(w, "sync_folder", kIo); }, "t",
        kFlushFailed, "new", false},
       {"the target is the source: nothing is done", "s", nullptr, "", "", "new", false},
@@ -361,8 +372,8 @@ TEST(CopyFile, Decisions) {
        "denied", "old", false},
       {"a failure in reading names the source", "t",
        [](World& w) { fail(w, "copy_data", kIo, 0, true); }, "s", "i/o error", "old", false},
-      {"a failure in writing names the target", "t",
-       [](World& w) { fail(w, "copy_data", kIo); }, "t", "i/o error", "old", false},
+      {"a failure in writing names the target", "t", [](World& w) { fail(w, "copy_data", kIo); },
+       "t", "i/o error", "old", false},
       {"no room for the temporary file: the target is unchanged", "t",
        [](World& w) { fail(w, "copy_data", kNoSpace); }, "t", kNoRoomBeside, "old", false},
       {"no room to name it", "t", [](World& w) { fail(w, "link_unnamed", kNoSpace); }, ".",
@@ -401,8 +412,8 @@ TEST(CopyFile, Decisions) {
        "t", "denied", "old", true},
       {"a flush that fails", "t", [](World& w) { fail(w, "flush_file", kIo); }, "t", "i/o error",
        "old", false},
-      {"a close that fails", "t", [](World& w) { fail(w, "close_file", kIo, 1); }, "t",
-       "i/o error", "old", false},
+      {"a close that fails", "t", [](World& w) { fail(w, "close_file", kIo, 1); }, "t", "i/o error",
+       "old", false},
       {"a rename that fails otherwise", "t", [](World& w) { fail(w, "replace_file", kIo); }, "t",
        "i/o error", "old", false},
       {"a new target is never written in place", "d/t",
@@ -437,8 +448,8 @@ TEST(CopyFile, Decisions) {
        "t", "Not a regular file", "old", false},
       {"a source that is not a regular file", "t", [](World& w) { w.files["s"].regular = false; },
        "s", "Not a regular file", "old", false},
-      {"a source that is a folder", "t", [](World& w) { w.files["s"].folder = true; },
-       "s", "a folder", "old", false},
+      {"a source that is a folder", "t", [](World& w) { w.files["s"].folder = true; }, "s",
+       "a folder", "old", false},
       {"no room for a new target's file: no target is made", "d/t",
        [](World& w) { fail(w, "copy_data", kNoSpace); }, "d/t", "no space; the target was not made",
        "", false},
@@ -457,8 +468,7 @@ TEST(CopyFile, Decisions) {
       {"a new target that came to be during the copy is left alone", "d/t",
        [](World& w) { w.changed_from = 2; }, "d/t", "changed", "", false},
       {"a link that leads nowhere is refused", "dangling",
-       [](World& w) { w.files["dangling"].link = "d/nothing"; }, "dangling", "dangling", "",
-       false},
+       [](World& w) { w.files["dangling"].link = "d/nothing"; }, "dangling", "dangling", "", false},
       {"a link into a folder that is not there names that folder", "dangling",
        [](World& w) { w.files["dangling"].link = "gone/t"; }, "gone/", "missing", "", false},
   };

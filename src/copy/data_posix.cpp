@@ -150,9 +150,9 @@ struct Copier {
     while (kernel && *offset < end) {
       off_t out_offset = *offset;
       SysError err;
-      ssize_t n = copy_in_kernel(in, offset, out, &out_offset,
-                                 static_cast<std::size_t>(std::min(end - *offset, kLargestKernelCopy)),
-                                 &err);
+      ssize_t n = copy_in_kernel(
+          in, offset, out, &out_offset,
+          static_cast<std::size_t>(std::min(end - *offset, kLargestKernelCopy)), &err);
       if (n > 0) {
         advanced(*offset);
         continue;
@@ -285,10 +285,12 @@ SysError check_room(File& in, File& out) {
   if (fstat(to, &target) != 0 || fstatvfs(to, &fs) != 0)
     return last_error();
   // What the data take, holes left out, beyond what the target has already.
-  auto blocks = [](const struct stat& st) { return static_cast<std::uint64_t>(st.st_blocks) * 512; };
+  auto blocks = [](const struct stat& st) {
+    return static_cast<std::uint64_t>(st.st_blocks) * 512;
+  };
   std::uint64_t need = blocks(source) > blocks(target) ? blocks(source) - blocks(target) : 0;
-  std::uint64_t free = static_cast<std::uint64_t>(geteuid() == 0 ? fs.f_bfree : fs.f_bavail) *
-                       fs.f_frsize;
+  std::uint64_t free =
+      static_cast<std::uint64_t>(geteuid() == 0 ? fs.f_bfree : fs.f_bavail) * fs.f_frsize;
   // A file system with no blocks at all (/proc, /sys) keeps no data of its
   // own: its room cannot be told, and the writing goes ahead.
   if (need > free && fs.f_blocks != 0)

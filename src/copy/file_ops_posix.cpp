@@ -22,9 +22,7 @@
 
 namespace {
 
-std::string folder_or_dot(const std::string& folder) {
-  return folder.empty() ? "." : folder;
-}
+std::string folder_or_dot(const std::string& folder) { return folder.empty() ? "." : folder; }
 
 // O_NONBLOCK keeps an open from waiting (a named pipe, a lease); it does
 // nothing to a regular file's reads and writes, so whether clearing it
@@ -336,8 +334,8 @@ SysError open_unnamed(const Held& target, unsigned mode, FilePtr* file) {
 
 SysError link_unnamed(File& file, const Held& target, const std::string& name) {
   std::string self = kOwnDescriptors + std::to_string(fd_of(file));
-  return result(linkat(AT_FDCWD, self.c_str(), fd_of(*target.folder_file), name.c_str(),
-                       AT_SYMLINK_FOLLOW));
+  return result(
+      linkat(AT_FDCWD, self.c_str(), fd_of(*target.folder_file), name.c_str(), AT_SYMLINK_FOLLOW));
 }
 
 #else

@@ -32,8 +32,8 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The attributes a replacement takes from the file it replaces.
-constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                           FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 // Those, and the mark of the temporary file, which the target must not get.
 constexpr DWORD kMarks = kCarried | FILE_ATTRIBUTE_TEMPORARY;
 
@@ -45,9 +45,7 @@ SysError source_error() {
   return err;
 }
 
-FilePtr adopt(HANDLE handle) {
-  return FilePtr(new File{reinterpret_cast<std::intptr_t>(handle)});
-}
+FilePtr adopt(HANDLE handle) { return FilePtr(new File{reinterpret_cast<std::intptr_t>(handle)}); }
 
 HANDLE open_wide(const std::string& path, DWORD access, DWORD share, DWORD disposition,
                  DWORD flags = FILE_ATTRIBUTE_NORMAL) {
@@ -86,15 +84,15 @@ std::string describe_error(SysError err) {
   else if (err.code == kNoFacility || err.code == kAttributesUnknown)
     code = ERROR_NOT_SUPPORTED;
   char* text = nullptr;
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string reason = n != 0 && text != nullptr ? std::string(text, n)
-                                                 : "error " + std::to_string(code);
+  DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string reason =
+      n != 0 && text != nullptr ? std::string(text, n) : "error " + std::to_string(code);
   if (text != nullptr)
     LocalFree(text);
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
-                             reason.back() == ' '))
+  while (!reason.empty() &&
+         (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
     reason.pop_back();
   return reason;
 }
@@ -103,7 +101,7 @@ std::string describe_error(SysError err) {
 
 bool refuses_replace(SysError err) {
   switch (err.code) {
-    case ERROR_ACCESS_DENIED:  // no right to write the folder
+    case ERROR_ACCESS_DENIED:      // no right to write the folder
     case ERROR_SHARING_VIOLATION:  // another program holds the target
     case ERROR_LOCK_VIOLATION:
     case ERROR_NOT_SAME_DEVICE:
@@ -185,8 +183,8 @@ SysError hold_target(const std::string& path, Held* held) {
   // replaced, and the one held, for its attributes and its number. The
   // system says where an existing name leads (Wine shows a Unix link only
   // this way, not as a reparse point).
-  HANDLE handle = open_wide(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS);
+  HANDLE handle =
+      open_wide(path, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (handle == INVALID_HANDLE_VALUE) {
     DWORD err = GetLastError();
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && missing(err))
@@ -254,8 +252,9 @@ SysError link_unnamed(File&, const Held&, const std::string&) { return kNoFacili
 SysError create_new(const Held& target, const std::string& name, unsigned, FilePtr* file) {
   // Shared for deletion, so that the console handler can remove it while
   // it is open; hidden and temporary while it is written.
-  HANDLE handle = open_wide(target.folder + name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
-                            CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
+  HANDLE handle =
+      open_wide(target.folder + name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
+                CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY);
   if (handle == INVALID_HANDLE_VALUE)
     return last_error();
   *file = adopt(handle);
@@ -274,7 +273,7 @@ SysError keep_temporary(File& file, bool new_target) {
   if (!SetFileInformationByHandle(handle_of(file), FileDispositionInfo, &kept, sizeof kept))
     return last_error();
   if (!new_target)
-    return {};  // the target's own attributes were given to it
+    return {};              // the target's own attributes were given to it
   FILE_BASIC_INFO basic{};  // times left 0 stay as they are
   basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
   return SetFileInformationByHandle(handle_of(file), FileBasicInfo, &basic, sizeof basic)

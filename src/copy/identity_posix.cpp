@@ -25,7 +25,8 @@
 #include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #elif PICKCOPY_HAVE_STATFS_TYPENAME
-#include <sys/param.h>
+#include <sys/param.h>  // before sys/mount.h, which needs it
+
 #include <sys/mount.h>
 #endif
 
@@ -33,9 +34,7 @@ namespace {
 
 // File systems that keep no extended attributes say so with ENOTSUP: the
 // file then holds none, and a new file on it loses none.
-bool holds_no_attributes(SysError err) {
-  return err.code == ENOTSUP || err.code == EOPNOTSUPP;
-}
+bool holds_no_attributes(SysError err) { return err.code == ENOTSUP || err.code == EOPNOTSUPP; }
 
 }  // namespace
 
@@ -303,4 +302,3 @@ SysError carry_identity(const Held& target, File& out) {
   SysError err = attributes_of(fd, &got);
   return !err && got == wanted ? SysError() : first;
 }
-

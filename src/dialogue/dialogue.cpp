@@ -30,18 +30,17 @@ constexpr int kMaxNames = 25;
 constexpr int kSpacedEntries = 23;
 
 void print_usage(Stream stream) {
-  write_text(
-      stream,
-      "Usage:\n"
-      "\n"
-      "    pickcopy  file-name  choices\n"
-      "\n"
-      "file-name is the file that will be modified by copying one of\n"
-      "a set of files into it.\n"
-      "choices is a wild-card specification indicating the set of files\n"
-      "from which the user makes a selection.  The first line of each such\n"
-      "file is displayed together with a letter on the screen.  The user\n"
-      "chooses from this menu.\n");
+  write_text(stream,
+             "Usage:\n"
+             "\n"
+             "    pickcopy  file-name  choices\n"
+             "\n"
+             "file-name is the file that will be modified by copying one of\n"
+             "a set of files into it.\n"
+             "choices is a wild-card specification indicating the set of files\n"
+             "from which the user makes a selection.  The first line of each such\n"
+             "file is displayed together with a letter on the screen.  The user\n"
+             "chooses from this menu.\n");
 }
 
 // The words for an error of the standard streams.

@@ -80,7 +80,6 @@ bool read_first_line(const std::string& name, std::string* line) {
   }
   if (line->empty())
     return false;
-  line->resize(line->find('\0') == std::string::npos ? line->size()
-                                                     : line->find('\0'));
+  line->resize(line->find('\0') == std::string::npos ? line->size() : line->find('\0'));
   return true;
 }

@@ -11,8 +11,8 @@
 
 bool read_first_line(const std::string& name, std::string* line) {
   HANDLE handle = CreateFileW(system_path(name).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
     return false;
   // Devices and pipes (CON, NUL, COM1...) could block or never end.

@@ -25,8 +25,8 @@ void write_segments(Stream stream, std::initializer_list<Segment> segments) {
   const bool terminal = is_terminal(stream);
   std::string bytes;
   for (const Segment& segment : segments) {
-    std::string laid_out = segment.kind == Kind::first_line ? wrap_line(segment.bytes)
-                                                            : std::string(segment.bytes);
+    std::string laid_out =
+        segment.kind == Kind::first_line ? wrap_line(segment.bytes) : std::string(segment.bytes);
     bytes += terminal && segment.kind != Kind::text ? shown_on_terminal(laid_out) : laid_out;
   }
   std::fwrite(bytes.data(), 1, bytes.size(), file_of(stream));

@@ -22,8 +22,8 @@ struct Channel {
 Channel open_channel(std::FILE* file, DWORD which) {
   HANDLE handle = GetStdHandle(which);
   DWORD mode;
-  bool console = handle != nullptr && handle != INVALID_HANDLE_VALUE &&
-                 GetConsoleMode(handle, &mode) != 0;
+  bool console =
+      handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
   return {file, console ? handle : nullptr, false};
 }
 
@@ -47,8 +47,7 @@ std::wstring decoded(UINT code_page, std::string_view bytes) {
 
 // The bytes of `segment` as the menu lays them out.
 std::string laid_out(const Segment& segment) {
-  return segment.kind == Kind::first_line ? wrap_line(segment.bytes)
-                                          : std::string(segment.bytes);
+  return segment.kind == Kind::first_line ? wrap_line(segment.bytes) : std::string(segment.bytes);
 }
 
 std::wstring console_text(const Segment& segment) {

@@ -39,8 +39,8 @@ class ProgressLine : public CopyProgress {
   std::function<double()> now_;
   std::function<void(const std::string&)> write_;
   double start_;
-  double drawn_at_ = -1;    // when the line was last written; < 0: never
-  std::size_t width_ = 0;   // of the text on the screen
+  double drawn_at_ = -1;   // when the line was last written; < 0: never
+  std::size_t width_ = 0;  // of the text on the screen
   SignalText erasure_;
 };
 

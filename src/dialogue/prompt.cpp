@@ -8,9 +8,7 @@
 namespace {
 
 // White space in the "C" locale.
-bool is_blank(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
+bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 }  // namespace
 
@@ -43,8 +41,7 @@ bool parse_answer(std::string_view chunk, std::string* answer) {
   while (first < chunk.size() && is_blank(chunk[first]))
     ++first;
   std::size_t last = first;
-  while (last < chunk.size() && last - first < kAnswerLength &&
-         !is_blank(chunk[last]))
+  while (last < chunk.size() && last - first < kAnswerLength && !is_blank(chunk[last]))
     ++last;
   answer->assign(chunk.substr(first, last - first));
   return !answer->empty();

@@ -18,13 +18,13 @@ TEST(ShownOnTerminal, ControlBytesBecomeQuestionMarksOneForOne) {
       {"tab\tstays\n", "tab\tstays\n"},
       {"\x1b[31mred\x1b[0m\n", "?[31mred?[0m\n"},  // an escape sequence
       {"\x1b]0;title\x07\n", "?]0;title?\n"},      // a window title, ended by BEL
-      {"over\rwrite\n", "over?write\n"},            // a carriage return mid-line
+      {"over\rwrite\n", "over?write\n"},           // a carriage return mid-line
       {"back\bspace del\x7f\n", "back?space del?\n"},
       {std::string("\x01\x1f\x0b\x0c", 4), "????"},
       {"caf\xc3\xa9 \xe4\xb8\xad\n", "caf\xc3\xa9 \xe4\xb8\xad\n"},  // UTF-8 passes
       {"latin-1 caf\xe9 \xff\n", "latin-1 caf\xe9 \xff\n"},          // other bytes pass
-      {"\xc2\x9b and \x9b\n", "\xc2\x9b and \x9b\n"},  // C1 controls pass as bytes
-      {"\x1f\x20\x7e\x7f\x80", "? ~?\x80"},  // each side of both ranges
+      {"\xc2\x9b and \x9b\n", "\xc2\x9b and \x9b\n"},                // C1 controls pass as bytes
+      {"\x1f\x20\x7e\x7f\x80", "? ~?\x80"},                          // each side of both ranges
       {"", ""},
   };
   for (const auto& c : cases)
@@ -73,19 +73,19 @@ TEST(IsUtf8, Table) {
       {"ascii\n", false, true},
       {"", false, true},
       {"\xce\xa9 \xe4\xb8\xad \xf0\x9f\x98\x80\n", false, true},  // 2, 3 and 4 bytes
-      {"\xf4\x8f\xbf\xbf", false, true},                           // U+10FFFF
-      {"caf\xe9\n", false, false},                                 // Latin-1
-      {"\x80", false, false},                                      // stray continuation
-      {"\xc0\xaf", false, false},                                  // overlong '/'
-      {"\xe0\x80\xaf", false, false},                              // overlong, 3 bytes
-      {"\xf0\x80\x80\xaf", false, false},                          // overlong, 4 bytes
-      {"\xed\xa0\x80", false, false},                              // a surrogate
-      {"\xf4\x90\x80\x80", false, false},                          // past U+10FFFF
+      {"\xf4\x8f\xbf\xbf", false, true},                          // U+10FFFF
+      {"caf\xe9\n", false, false},                                // Latin-1
+      {"\x80", false, false},                                     // stray continuation
+      {"\xc0\xaf", false, false},                                 // overlong '/'
+      {"\xe0\x80\xaf", false, false},                             // overlong, 3 bytes
+      {"\xf0\x80\x80\xaf", false, false},                         // overlong, 4 bytes
+      {"\xed\xa0\x80", false, false},                             // a surrogate
+      {"\xf4\x90\x80\x80", false, false},                         // past U+10FFFF
       {"\xf5\x80\x80\x80", false, false},
-      {"\xe4\xb8", false, false},                                  // cut, not at a limit
-      {"\xe4\xb8", true, true},                                    // cut at the limit
+      {"\xe4\xb8", false, false},  // cut, not at a limit
+      {"\xe4\xb8", true, true},    // cut at the limit
       {"\xe4", true, true},
-      {"\xe4x", true, false},                                      // broken, then more
+      {"\xe4x", true, false},  // broken, then more
       {"\xff", true, false},
   };
   for (const auto& c : cases)

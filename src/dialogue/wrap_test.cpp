@@ -38,8 +38,7 @@ TEST(WrapLine, Table) {
       {x74 + "\n", x74 + "\n"},  // 75 with the newline: unchanged
       {repeat('w', 70) + " word\n",
        repeat('w', 70) + "\n      word\n"},  // broken at the last space
-      {chapter,
-       chapter.substr(0, 65) + "\n     " + chapter.substr(65)},
+      {chapter, chapter.substr(0, 65) + "\n     " + chapter.substr(65)},
       {repeat('y', 75) + "\n", repeat('y', 75) + "\n     \n"},  // hard cut
       {repeat('z', 160) + "\n",
        repeat('z', 75) + "\n     " + repeat('z', 75) + "\n     " + repeat('z', 10) + "\n"},

@@ -37,8 +37,8 @@ std::string to_utf8(const std::wstring& text) {
                               nullptr, nullptr);
   std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
   if (n > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n,
-                        nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
+                        nullptr);
   return out;
 }
 

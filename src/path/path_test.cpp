@@ -59,13 +59,8 @@ TEST(PathSplit, FolderPartLengthInEachStyle) {
     std::size_t posix;
     std::size_t windows;
   } cases[] = {
-      {"", 0, 0},
-      {"a", 0, 0},
-      {"dir/", 4, 4},
-      {"dir/sub/a.txt", 8, 8},
-      {"dir\\a.txt", 0, 4},
-      {"c:a.txt", 0, 2},
-      {"c:\\x/y\\", 5, 7},
+      {"", 0, 0},           {"a", 0, 0},       {"dir/", 4, 4},      {"dir/sub/a.txt", 8, 8},
+      {"dir\\a.txt", 0, 4}, {"c:a.txt", 0, 2}, {"c:\\x/y\\", 5, 7},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(folder_part_length(c.path, kPosix), c.posix) << c.path;

@@ -147,8 +147,12 @@ int main(int argc, char** argv) {
   ops.fallocate = disk_fallocate;
   ops.truncate = disk_truncate;
   // Foreground, single-threaded; the kernel's own permission checks.
-  char* args[] = {argv[0], const_cast<char*>("-f"), const_cast<char*>("-s"),
-                  const_cast<char*>("-o"), const_cast<char*>("default_permissions"), argv[3],
+  char* args[] = {argv[0],
+                  const_cast<char*>("-f"),
+                  const_cast<char*>("-s"),
+                  const_cast<char*>("-o"),
+                  const_cast<char*>("default_permissions"),
+                  argv[3],
                   nullptr};
   return fuse_main(6, args, &ops, nullptr);
 }

@@ -134,8 +134,8 @@ bool skipped(const char* name, int fd) {
     return false;
   char skipping[64];
   int nth = 0;
-  return std::sscanf(skip, "%63[^:]:%d", skipping, &nth) >= 1 &&
-         std::strcmp(skipping, name) == 0 && (nth == 0 || nth == (*g_counts)[name]);
+  return std::sscanf(skip, "%63[^:]:%d", skipping, &nth) >= 1 && std::strcmp(skipping, name) == 0 &&
+         (nth == 0 || nth == (*g_counts)[name]);
 }
 
 mode_t mode_of(int flags, va_list args) {
@@ -200,7 +200,8 @@ ssize_t pread(int fd, void* buf, size_t n, off_t offset) {
 ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) {
   if (should_fail("pwrite", fd))
     return -1;
-  return real_with_offset<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(fd, buf, n, offset);
+  return real_with_offset<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(fd, buf, n,
+                                                                                  offset);
 }
 
 // With _FORTIFY_SOURCE, a read into a buffer whose size the compiler knows
@@ -214,8 +215,8 @@ ssize_t __read_chk(int fd, void* buf, size_t n, size_t room) {
 ssize_t __pread64_chk(int fd, void* buf, size_t n, off64_t offset, size_t room) {
   if (should_fail("pread", fd))
     return -1;
-  return real<ssize_t (*)(int, void*, size_t, off64_t, size_t)>("__pread64_chk")(
-      fd, buf, n, offset, room);
+  return real<ssize_t (*)(int, void*, size_t, off64_t, size_t)>("__pread64_chk")(fd, buf, n, offset,
+                                                                                 room);
 }
 
 off_t lseek(int fd, off_t offset, int whence) {
@@ -239,8 +240,8 @@ ssize_t listxattr(const char* path, char* list, size_t size) {
 ssize_t getxattr(const char* path, const char* name, void* value, size_t size) {
   if (should_fail("getxattr"))
     return -1;
-  return real<ssize_t (*)(const char*, const char*, void*, size_t)>("getxattr")(
-      path, name, value, size);
+  return real<ssize_t (*)(const char*, const char*, void*, size_t)>("getxattr")(path, name, value,
+                                                                                size);
 }
 
 // pickcopy flushes standard output just after its echo, before the copy.
@@ -255,8 +256,8 @@ ssize_t copy_file_range(int in, off64_t* in_off, int out, off64_t* out_off, size
                         unsigned flags) {
   if (should_fail("copy_file_range", out))
     return -1;
-  return real<ssize_t (*)(int, off64_t*, int, off64_t*, size_t, unsigned)>(
-      "copy_file_range")(in, in_off, out, out_off, n, flags);
+  return real<ssize_t (*)(int, off64_t*, int, off64_t*, size_t, unsigned)>("copy_file_range")(
+      in, in_off, out, out_off, n, flags);
 }
 
 int ioctl(int fd, unsigned long request, ...) {
@@ -275,7 +276,7 @@ int ioctl(int fd, unsigned long request, ...) {
       return -1;                                          \
     if (skipped(#name, fd))                               \
       return 0;                                           \
-    return lookup<int (*) params>(#name) args;            \
+    return lookup<int(*) params>(#name) args;             \
   }
 #define PICKCOPY_FAULT(name, params, args, fd) PICKCOPY_FAULT_AS(name, params, args, fd, real)
 

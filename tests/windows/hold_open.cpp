@@ -10,11 +10,10 @@
 int wmain(int argc, wchar_t** argv) {
   if (argc != 2 && argc != 3)
     return 2;
-  DWORD share = argc == 3 && std::wcscmp(argv[2], L"none") == 0
-                    ? 0
-                    : FILE_SHARE_READ | FILE_SHARE_WRITE;
-  HANDLE file = CreateFileW(argv[1], GENERIC_READ | GENERIC_WRITE, share, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD share =
+      argc == 3 && std::wcscmp(argv[2], L"none") == 0 ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE;
+  HANDLE file = CreateFileW(argv[1], GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return 1;
   std::puts("held");
