@@ -9,7 +9,7 @@ namespace {
 
 // Room for some 1,500 nodes with copies of typical names, and below the
 // size from which the C library maps each block apart.
-constexpr std::size_t kBlockSize = 64 * 1024;
+constexpr std::size_t kBlockSize = std::size_t{64} * 1024;
 
 std::size_t aligned(std::size_t size) {
   constexpr std::size_t align = alignof(ChoiceNode);

@@ -19,7 +19,7 @@ using Names = std::vector<std::string>;
 struct Scratch {
   ~Scratch() {
     for (auto it = made.rbegin(); it != made.rend(); ++it)
-      std::remove(it->c_str());
+      (void)std::remove(it->c_str());  // what is left is the system's temporary folder's
   }
   bool make(const std::string& name, int status) {
     if (status == 0)

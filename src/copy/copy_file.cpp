@@ -329,6 +329,8 @@ std::string temporary_name() {
   }();
   state += 0x9e3779b97f4a7c15u;
   char suffix[24];
-  std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(mix(state)));
+  // 16 digits always fit.
+  (void)std::snprintf(suffix, sizeof suffix, "%016llx",
+                      static_cast<unsigned long long>(mix(state)));
   return std::string(".pickcopy-") + suffix;
 }

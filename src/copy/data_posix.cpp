@@ -182,7 +182,8 @@ struct Copier {
     // that writing is the one that counts.
     std::vector<char> zeros(static_cast<std::size_t>(std::min<off_t>(length, kBufferSize)));
     while (length > 0) {
-      std::size_t n = static_cast<std::size_t>(std::min<off_t>(length, zeros.size()));
+      std::size_t n =
+          static_cast<std::size_t>(std::min<off_t>(length, static_cast<off_t>(zeros.size())));
       if (SysError err = write_all(zeros.data(), n, offset))
         return err;
       offset += static_cast<off_t>(n);

@@ -125,7 +125,7 @@ TEST(CopyData, Table) {
     // Over old data a hole stays one only where the system can punch one;
     // a new file keeps them wherever the file system does.
     if (!c.over_old && keeps_holes(f / "in")) {
-      EXPECT_LE(allocated(f / "out"), allocated(f / "in") + 64 * 1024) << "holes filled";
+      EXPECT_LE(allocated(f / "out"), allocated(f / "in") + 64 * 1024L) << "holes filled";
     }
   }
 }

@@ -455,8 +455,8 @@ void remove_and_die(int sig) {
     if (kSignals[i] == sig && before != nullptr)
       sigaction(sig, &before[i], nullptr);
   if (before == nullptr)
-    signal(sig, SIG_DFL);
-  raise(sig);
+    (void)signal(sig, SIG_DFL);  // SIGINT, SIGTERM and SIGHUP all take it
+  (void)raise(sig);
 }
 
 }  // namespace

@@ -14,7 +14,10 @@
 
 namespace {
 
-HANDLE handle_of(File& file) { return reinterpret_cast<HANDLE>(file.handle); }
+// A HANDLE is kept in File's integer, as the C runtime keeps one in an intptr_t.
+HANDLE handle_of(File& file) {
+  return reinterpret_cast<HANDLE>(file.handle);  // NOLINT(performance-no-int-to-ptr)
+}
 
 }  // namespace
 

@@ -167,7 +167,7 @@ std::string mount_type(dev_t device) {
     if (dash != nullptr && std::sscanf(dash + 3, "%255s", found) == 1)
       type = found;
   }
-  std::fclose(table);
+  (void)std::fclose(table);  // only read
   return type;
 }
 

@@ -8,10 +8,11 @@
 #include "dialogue/console.h"
 
 void set_up_console() {
+  // Called before any output, where setvbuf cannot fail.
   if (isatty(STDOUT_FILENO))
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    (void)std::setvbuf(stdout, nullptr, _IONBF, 0);
   else
-    std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
+    (void)std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
 }
 
 bool error_stream_is_terminal() { return isatty(STDERR_FILENO) != 0; }
@@ -42,8 +43,8 @@ void write_and_end(int sig) {
   if (text != nullptr && text->length > 0 && write(STDERR_FILENO, text->bytes, text->length) < 0) {
     // Nothing more can be done about the screen.
   }
-  signal(sig, SIG_DFL);
-  raise(sig);
+  (void)signal(sig, SIG_DFL);  // SIGINT, SIGTERM and SIGHUP all take it
+  (void)raise(sig);
 }
 
 }  // namespace

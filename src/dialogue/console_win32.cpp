@@ -34,10 +34,11 @@ BOOL WINAPI end_on_interrupt(DWORD) {
 
 void set_up_console() {
   SetConsoleCtrlHandler(end_on_interrupt, TRUE);
+  // Called before any output, where setvbuf cannot fail.
   if (_isatty(_fileno(stdout)))
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    (void)std::setvbuf(stdout, nullptr, _IONBF, 0);
   else
-    std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
+    (void)std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
 }
 
 bool error_stream_is_terminal() {
@@ -61,6 +62,7 @@ const char* const* program_arguments(int* argc, char** argv) {
   for (int i = 0; i < count; ++i)
     args.push_back(narrow_name(wide[i]));
   LocalFree(wide);
+  pointers.reserve(args.size() + 1);
   for (const std::string& arg : args)
     pointers.push_back(arg.c_str());
   pointers.push_back(nullptr);

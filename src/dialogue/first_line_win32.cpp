@@ -32,7 +32,7 @@ bool read_first_line(const std::string& name, std::string* line) {
   }
   char buffer[kFirstLineLength + 1];
   bool read = std::fgets(buffer, sizeof buffer, file) != nullptr;
-  std::fclose(file);
+  (void)std::fclose(file);  // only read
   if (read)
     line->assign(buffer);
   return read;

@@ -29,7 +29,8 @@ void write_segments(Stream stream, std::initializer_list<Segment> segments) {
         segment.kind == Kind::first_line ? wrap_line(segment.bytes) : std::string(segment.bytes);
     bytes += terminal && segment.kind != Kind::text ? shown_on_terminal(laid_out) : laid_out;
   }
-  std::fwrite(bytes.data(), 1, bytes.size(), file_of(stream));
+  // A failure stays in the stream's error flag, which flush_stream reports.
+  (void)std::fwrite(bytes.data(), 1, bytes.size(), file_of(stream));
 }
 
 SysError flush_stream(Stream stream) {

@@ -98,13 +98,15 @@ void write_segments(Stream stream, std::initializer_list<Segment> segments) {
     std::string bytes;
     for (const Segment& segment : segments)
       bytes += laid_out(segment);
-    std::fwrite(bytes.data(), 1, bytes.size(), to.file);
+    // A failure stays in the stream's error flag, which flush_stream reports.
+    (void)std::fwrite(bytes.data(), 1, bytes.size(), to.file);
     return;
   }
   std::wstring text;
   for (const Segment& segment : segments)
     append_lines(&text, console_text(segment));
-  std::fflush(to.file);  // anything the C runtime holds goes first
+  // Anything the C runtime holds goes first; a failure stays in its error flag.
+  (void)std::fflush(to.file);
   if (!write_console(to.console, text))
     to.failed = true;
 }

@@ -15,16 +15,18 @@ std::string amount(double bytes) {
     ++unit;
   }
   char text[32];
-  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+  (void)std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
   return text;
 }
 
 }  // namespace
 
 std::string progress_text(std::uint64_t done, std::uint64_t total, double seconds) {
-  int percent = total == 0 ? 100 : static_cast<int>(done * 100.0 / total);
+  int percent =
+      total == 0 ? 100
+                 : static_cast<int>(static_cast<double>(done) * 100.0 / static_cast<double>(total));
   char head[16];
-  std::snprintf(head, sizeof head, "%3d%%", percent > 100 ? 100 : percent);
+  (void)std::snprintf(head, sizeof head, "%3d%%", percent > 100 ? 100 : percent);
   std::string text = std::string(head) + "  " + amount(static_cast<double>(done)) + " of " +
                      amount(static_cast<double>(total));
   if (seconds > 0)

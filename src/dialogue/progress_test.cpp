@@ -54,8 +54,10 @@ TEST(ProgressLine, QuietWhenQuickThrottledAndErased) {
   };
   {
     ProgressLine quick = line();
-    for (int i = 0; i < 10; ++i, clock += 0.09)
+    for (int i = 0; i < 10; ++i) {
       quick.advanced(i, 10);
+      clock += 0.09;
+    }
     quick.finish();
     EXPECT_TRUE(screen.writes.empty()) << "a copy under a second shows nothing";
   }

@@ -14,4 +14,7 @@ void report_failure(const std::string& what, const std::string& reason) {
 
 // Straight to the C runtime: with memory gone, nothing may be allocated on
 // the way, and the text is pickcopy's own.
-void report_out_of_storage() { std::fputs("pickcopy: out of storage \n", stderr); }
+void report_out_of_storage() {
+  // Nothing more can be said where standard error fails too.
+  (void)std::fputs("pickcopy: out of storage \n", stderr);
+}
