@@ -18,8 +18,8 @@ import sys
 import time
 import unittest
 
-from harness import (GROUP2, OTHER, PROMPT, USAGE, USER, Folder, as_user, echo, identity, menu,
-                     native, need_tool, run, windows)
+from harness import (GROUP2, HELP, OTHER, PROMPT, USAGE, USER, Folder, as_user, echo, identity,
+                     menu, native, need_tool, run, windows)
 import harness
 from e2e_windows import WindowsCopy, WindowsSearch  # noqa: F401 (run with the rest)
 
@@ -46,9 +46,9 @@ class Usage(unittest.TestCase):
         cases = [
             ([], 1, "", USAGE),
             (["target.txt"], 1, "", USAGE),
-            (["--help"], 0, USAGE, ""),
+            (["--help"], 0, HELP, ""),
             (["--version"], 0, version, ""),
-            (["/?"], 0, USAGE, "") if windows() else (["/?"], 1, "", USAGE),
+            (["/?"], 0, HELP, "") if windows() else (["/?"], 1, "", USAGE),
             (["-h"], 1, "", USAGE),
             (["-help"], 1, "", USAGE),
             (["--HELP"], 1, "", USAGE),

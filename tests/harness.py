@@ -29,6 +29,11 @@ USAGE = (
     "from which the user makes a selection.  The first line of each such\n"
     "file is displayed together with a letter on the screen.  The user\n"
     "chooses from this menu.\n")
+# What --help writes: the usage text and three lines more.
+HELP = USAGE + (
+    "pickcopy --version shows the version.\n"
+    "The manual page pickcopy(1) tells more.\n"
+    "Each pattern gives at most 25 names.\n")
 
 
 def project_version():
