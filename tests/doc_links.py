@@ -18,6 +18,8 @@ import sys
 import tempfile
 import unittest
 
+import harness
+
 TOP = None
 
 FENCE = re.compile(r"^ {0,3}(`{3,}|~{3,})")
@@ -174,7 +176,7 @@ def main():
     parser.add_argument("--top", default=os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     args, rest = parser.parse_known_args()
     TOP = os.path.abspath(args.top)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    harness.run_cases([sys.argv[0]] + rest)
 
 
 if __name__ == "__main__":

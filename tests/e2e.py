@@ -941,7 +941,7 @@ def main():
     p.add_argument("--shim", default="", help="the fault shim, to make a copy slow")
     args, rest = p.parse_known_args()
     ARGS = harness.configure(args)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    harness.run_cases([sys.argv[0]] + rest)
 
 
 if __name__ == "__main__":
