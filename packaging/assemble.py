@@ -52,7 +52,7 @@ def crlf(data):
     return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
 
 
-# A Markdown link, [text](target); README.md holds none in its code.
+# A Markdown link, [text](target); nothing in README.md's code looks like one.
 LINK = re.compile(r"\[((?:[^\[\]]|\[[^\]]*\])*)\]\(([^\s)]*)\)")
 
 
