@@ -10,6 +10,7 @@ import gzip
 import hashlib
 import io
 import os
+import re
 import shutil
 import subprocess
 import tarfile
@@ -49,6 +50,28 @@ def gzipped(data):
 
 def crlf(data):
     return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+
+
+# A Markdown link, [text](target); nothing in README.md's code looks like one.
+LINK = re.compile(r"\[((?:[^\[\]]|\[[^\]]*\])*)\]\(([^\s)]*)\)")
+
+
+def archive_readme(name, shipped):
+    """README.md as the archive's `name`: a link to a file the archive ships
+    leads to it there (`shipped`: the file in the repository, and its name
+    in the archive), and a link to anything else is left as its text."""
+    shipped = dict(shipped, **{"README.md": name})
+
+    def rewrite(link):
+        text, target = link.group(1), link.group(2)
+        if re.match(r"[A-Za-z][A-Za-z0-9+.-]*:", target):
+            return link.group(0)  # a web address stays
+        path, _, anchor = target.partition("#")
+        there = shipped.get(path or "README.md")
+        if there is None or (anchor and not there.endswith(".md")):
+            return text
+        return "[%s](%s)" % (text, there + ("#" + anchor if anchor else ""))
+    return LINK.sub(rewrite, read("README.md").decode()).encode()
 
 
 def manual_text(page):
@@ -94,7 +117,8 @@ def linux_tarball(arch, strip):
     write_tar_gz(os.path.join(ARGS.dist, top + ".tar.gz"), [
         (top + "/pickcopy", stripped(built("linux-" + arch, "pickcopy"), strip), 0o755),
         (top + "/pickcopy.1", read(built("linux-" + arch, "pickcopy.1")), 0o644),
-        (top + "/README.md", read("README.md"), 0o644),
+        (top + "/README.md", archive_readme("README.md", {
+            "src/dialogue/pickcopy.1.in": "pickcopy.1", "LICENSE": "LICENSE"}), 0o644),
         (top + "/LICENSE", read("LICENSE"), 0o644),
     ])
 
@@ -103,7 +127,9 @@ def windows_zip(bits, strip):
     write_zip(os.path.join(ARGS.dist, "pickcopy-%s-win%s.zip" % (ARGS.version, bits)), [
         ("pickcopy.exe", stripped(built("win" + bits, "pickcopy.exe"), strip), 0o755),
         ("pickcopy.txt", crlf(manual_text(built("win" + bits, "pickcopy.1"))), 0o644),
-        ("README.txt", crlf(read("README.md")), 0o644),
+        ("README.txt", crlf(archive_readme("README.txt", {
+            "src/dialogue/pickcopy-windows.1.in": "pickcopy.txt", "LICENSE": "LICENSE.txt"})),
+         0o644),
         ("LICENSE.txt", crlf(read("LICENSE")), 0o644),
     ])
 

@@ -1,24 +1,29 @@
 #!/usr/bin/env python3
 """Every relative link in README.md and docs/*.md leads somewhere.
 
-    doc_links.py [--top FOLDER] [unittest args]
+    doc_links.py [--top FOLDER] [--archives FILE...] [unittest args]
 
 A link to a file must name a file or folder inside the repository; a link
 with '#anchor' must name a heading of the Markdown file it leads to (or of
 the same file), by the anchor GitHub gives that heading. Links with a
 scheme (https:, mailto:) are not followed. Text in code blocks and code
-spans is not a link. The Rules table runs the checker on small made-up
+spans is not a link. --archives checks the README of each release archive
+(.tar.gz, .zip) too, against the files that archive holds. The Rules table runs the checker on small made-up
 documents first, so that a checker that lets everything pass fails.
 """
 import argparse
 import glob
 import os
 import re
+import shutil
 import sys
 import tempfile
 import unittest
 
+import harness
+
 TOP = None
+ARCHIVES = []
 
 FENCE = re.compile(r"^ {0,3}(`{3,}|~{3,})")
 CODE_SPAN = re.compile(r"(`+)(?:.|\n)*?(?<!`)\1(?!`)")
@@ -115,6 +120,16 @@ def documents(top):
     return [os.path.join(top, "README.md")] + sorted(glob.glob(os.path.join(top, "docs", "*.md")))
 
 
+def unpacked(archive, into):
+    """Unpacks a release archive into `into`: the folder that holds its
+    files, and its README there."""
+    shutil.unpack_archive(archive, into)
+    names = os.listdir(into)
+    top = os.path.join(into, names[0]) if len(names) == 1 else into
+    readme = [n for n in os.listdir(top) if n.startswith("README")]
+    return top, os.path.join(top, readme[0]) if len(readme) == 1 else None
+
+
 class Rules(unittest.TestCase):
     """The checker on made-up documents: README.md's text, the other files
     of the made-up repository, and the targets it must report."""
@@ -165,6 +180,14 @@ class Documents(unittest.TestCase):
         for path in documents(TOP):
             found += ["%s:%d: %s: %s" % ((os.path.relpath(path, TOP),) + p)
                       for p in problems(TOP, path)]
+        for archive in ARCHIVES:
+            with tempfile.TemporaryDirectory() as into:
+                top, readme = unpacked(archive, into)
+                if readme is None:
+                    found.append("%s: no README" % archive)
+                    continue
+                found += ["%s: %s:%d: %s: %s" % ((archive, os.path.relpath(readme, top)) + p)
+                          for p in problems(top, readme)]
         self.assertEqual(found, [], "\n" + "\n".join(found))
 
 
@@ -172,9 +195,11 @@ def main():
     global TOP
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--top", default=os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    parser.add_argument("--archives", nargs="*", default=[], help="release archives")
     args, rest = parser.parse_known_args()
     TOP = os.path.abspath(args.top)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARCHIVES.extend(args.archives)
+    harness.run_cases([sys.argv[0]] + rest)
 
 
 if __name__ == "__main__":

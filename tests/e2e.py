@@ -18,8 +18,8 @@ import sys
 import time
 import unittest
 
-from harness import (GROUP2, OTHER, PROMPT, USAGE, USER, Folder, as_user, echo, identity, menu,
-                     native, need_tool, run, windows)
+from harness import (GROUP2, HELP, OTHER, PROMPT, USAGE, USER, Folder, as_user, echo, identity,
+                     menu, native, need_tool, run, windows)
 import harness
 from e2e_windows import WindowsCopy, WindowsSearch  # noqa: F401 (run with the rest)
 
@@ -46,9 +46,9 @@ class Usage(unittest.TestCase):
         cases = [
             ([], 1, "", USAGE),
             (["target.txt"], 1, "", USAGE),
-            (["--help"], 0, USAGE, ""),
+            (["--help"], 0, HELP, ""),
             (["--version"], 0, version, ""),
-            (["/?"], 0, USAGE, "") if windows() else (["/?"], 1, "", USAGE),
+            (["/?"], 0, HELP, "") if windows() else (["/?"], 1, "", USAGE),
             (["-h"], 1, "", USAGE),
             (["-help"], 1, "", USAGE),
             (["--HELP"], 1, "", USAGE),
@@ -106,18 +106,23 @@ class Dialogue(unittest.TestCase):
             self.assertEqual(self.folder.read("target.txt"), b"ten\n")
 
     @posix_only
-    def test_wildcards_in_folder_names(self):
+    def test_wildcards_in_folder_names_and_names_the_shell_gave(self):
         for name, line in (("cfg/b/app.conf", "b\n"), ("cfg/a/app.conf", "a\n"),
                            ("cfg/a/other", "x\n"), ("cfg/.hidden/app.conf", "h\n"),
-                           ("cfx/c/app.conf", "c\n"), ("cfg/file", "f\n")):
+                           ("cfx/c/app.conf", "c\n"), ("cfg/file", "f\n"),
+                           ("a1.txt", "1\n"), ("a[1].txt", "[1]\n"), ("b*.txt", "*\n"),
+                           ("bx.txt", "x\n")):
             self.folder.write(name, line)
-        for pattern, shown in (("cf?/*/app.conf", ["a\n", "b\n", "c\n"]),
-                               ("cfg/*/", ["can't open\n"] * 2),
-                               ("cfg/[a-b]/a*", ["a\n", "b\n"]),
-                               ("./c*/.*/app.conf", ["h\n"]),
-                               ("cfg/*/nothing", [])):
-            r = run(self.folder, ["target.txt", pattern], "z\n")
-            self.assertEqual(r.out, menu(*shown) + "\nincorrect response\n\n", pattern)
+        # The patterns of a row are its words.
+        for patterns, shown in (("cf?/*/app.conf", ["a\n", "b\n", "c\n"]),
+                                ("cfg/*/", ["can't open\n"] * 2),
+                                ("cfg/[a-b]/a*", ["a\n", "b\n"]),
+                                ("./c*/.*/app.conf", ["h\n"]),
+                                ("cfg/*/nothing", []),
+                                # a*.txt b*.txt, as the shell expands them
+                                ("a1.txt a[1].txt b*.txt bx.txt", ["1\n", "[1]\n", "*\n", "x\n"])):
+            r = run(self.folder, ["target.txt"] + patterns.split(), "z\n")
+            self.assertEqual(r.out, menu(*shown) + "\nincorrect response\n\n", patterns)
 
     def test_answer_forms_select_the_second_entry(self):
         for answer in ("b\n", "B\n", "bcdef\n", "banana\n", "   \tb\n", "b"):
@@ -936,7 +941,7 @@ def main():
     p.add_argument("--shim", default="", help="the fault shim, to make a copy slow")
     args, rest = p.parse_known_args()
     ARGS = harness.configure(args)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    harness.run_cases([sys.argv[0]] + rest)
 
 
 if __name__ == "__main__":

@@ -365,7 +365,7 @@ class FileSystems(unittest.TestCase):
 def main():
     args, rest = harness.parser("pickcopy on real file systems").parse_known_args()
     harness.configure(args)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    harness.run_cases([sys.argv[0]] + rest)
 
 
 if __name__ == "__main__":

@@ -29,6 +29,11 @@ USAGE = (
     "from which the user makes a selection.  The first line of each such\n"
     "file is displayed together with a letter on the screen.  The user\n"
     "chooses from this menu.\n")
+# What --help writes: the usage text and three lines more.
+HELP = USAGE + (
+    "pickcopy --version shows the version.\n"
+    "The manual page pickcopy(1) tells more.\n"
+    "Each pattern gives at most 25 names.\n")
 
 
 def project_version():
@@ -104,6 +109,61 @@ def need_tool(test, program, package):
     """Skips `test` where `program` (from Debian's `package`) is missing;
     under PICKCOPY_REQUIRE_ALL=1 a missing tool fails it instead."""
     need(test, shutil.which(program), "no %s (Debian's %s)" % (program, package))
+
+
+# The status of a suite that skipped every case, which CTest shows as
+# skipped (SKIP_RETURN_CODE in tests/CMakeLists.txt).
+SKIPPED = 77
+
+
+def skips(result):
+    """What a unittest result skipped: the cases skipped whole, the number
+    of rows (subtests) skipped in each other case, and each reason once, in
+    the order first given."""
+    whole, rows, reasons = set(), {}, []
+    for case, reason in result.skipped:
+        parent = getattr(case, "test_case", None)  # a subtest's own case
+        if parent is None:
+            whole.add(case.id())
+        else:
+            rows[parent.id()] = rows.get(parent.id(), 0) + 1
+        if reason not in reasons:
+            reasons.append(reason)
+    return whole, {k: n for k, n in rows.items() if k not in whole}, reasons
+
+
+def skip_words(whole, rows, reasons, cases):
+    """The skips in one line: "skipped 2 of 4 cases, and 3 rows in 1 more:
+    reason; reason"."""
+    def many(n, word):
+        return "%d %s%s" % (n, word, "" if n == 1 else "s")
+    counted = []
+    if whole:
+        counted.append("%d of %s" % (len(whole), many(cases, "case")))
+    if rows:
+        within = "%d more" % len(rows) if whole else "%d of %s" % (len(rows), many(cases, "case"))
+        counted.append("%s in %s" % (many(sum(rows.values()), "row"), within))
+    return "skipped %s: %s" % (", and ".join(counted), "; ".join(reasons))
+
+
+def run_cases(argv):
+    """Runs the cases that unittest's command line `argv` names and exits:
+    0 when they passed, SKIPPED when every case was skipped, 1 otherwise.
+    What was skipped is said last, and added as one line to the file that
+    PICKCOPY_SKIPS names, for tests/run's summary."""
+    import unittest
+    result = unittest.main(argv=argv, verbosity=2, exit=False).result
+    whole, rows, reasons = skips(result)
+    if reasons:
+        words = skip_words(whole, rows, reasons, result.testsRun)
+        print("\n" + words, file=sys.stderr)
+        if os.environ.get("PICKCOPY_SKIPS"):
+            suite = os.environ.get("PICKCOPY_SUITE") or os.path.basename(argv[0])
+            with open(os.environ["PICKCOPY_SKIPS"], "a") as f:
+                f.write("%s: %s\n" % (suite, words))
+    if not result.wasSuccessful():
+        sys.exit(1)
+    sys.exit(SKIPPED if result.testsRun and len(whole) == result.testsRun else 0)
 
 
 def native(path):

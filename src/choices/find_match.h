@@ -21,8 +21,8 @@ enum class MatchStart {
 };
 
 // Starts a search for `pattern`. Where the platform searches, `*search`
-// then holds the open search. A pattern without wildcards may be looked up
-// at once and stand for itself, with no search and nothing allocated.
+// then holds the open search. A pattern may be looked up at once as a name
+// and stand for itself, with no search and nothing allocated.
 MatchStart find_match(const char* pattern, MatchSearchPtr* search);
 
 // Fetches the next name of `search` into `*name`: the pattern's folder

@@ -32,11 +32,8 @@ struct Level {
 }  // namespace
 
 struct MatchSearch {
-  std::string pattern;
   std::vector<Component> components;
   std::vector<Level> levels;  // outermost first; empty once exhausted
-  bool literal_pending = false;
-  bool delivered = false;
 };
 
 void MatchSearchCloser::operator()(MatchSearch* search) const { delete search; }
@@ -109,22 +106,22 @@ bool next_match(MatchSearch& search, std::string* name) {
       return true;
     }
   }
-  // As the shell does, a pattern whose wildcards match nothing stands for
-  // itself when an entry of that very name exists (a file called a[1].txt).
-  search.literal_pending = !search.delivered && entry_exists(search.pattern.c_str());
   return false;
 }
 
 }  // namespace
 
 MatchStart find_match(const char* pattern, MatchSearchPtr* search) {
-  // Most arguments arrive already expanded by the shell: one lookup each,
-  // and the name is the pattern's own text.
+  // Most arguments arrive already expanded by the shell, and a name the
+  // shell gave stands for itself even where it holds wildcards (a file
+  // called a[1].txt or b*.txt): one lookup each, and the name is the
+  // pattern's own text. Only a pattern that names no entry is expanded.
+  if (entry_exists(pattern))
+    return MatchStart::kItself;
   if (!has_wildcards(pattern))
-    return entry_exists(pattern) ? MatchStart::kItself : MatchStart::kNothing;
+    return MatchStart::kNothing;
   MatchSearchPtr started(new MatchSearch);
-  started->pattern = pattern;
-  started->components = split_components(started->pattern);
+  started->components = split_components(pattern);
   std::string base;
   std::size_t first_wild = add_literal_components(started->components, 0, &base);
   enter(*started, std::move(base), first_wild);
@@ -134,16 +131,4 @@ MatchStart find_match(const char* pattern, MatchSearchPtr* search) {
   return MatchStart::kSearch;
 }
 
-bool find_match(MatchSearch& search, std::string* name) {
-  if (!search.levels.empty() && next_match(search, name)) {
-    search.delivered = true;
-    return true;
-  }
-  if (search.literal_pending) {
-    search.literal_pending = false;
-    search.delivered = true;
-    *name = search.pattern;
-    return true;
-  }
-  return false;
-}
+bool find_match(MatchSearch& search, std::string* name) { return next_match(search, name); }

@@ -47,7 +47,7 @@ TEST(FindMatch, PatternsWithAndWithoutWildcards) {
   scratch.make(folder, 0);
   const std::string root = std::string(folder) + "/";
   ASSERT_TRUE(scratch.make(root + "dir", mkdir((root + "dir").c_str(), 0755)));
-  for (const char* file : {"dir/x", "plain"}) {
+  for (const char* file : {"dir/x", "plain", "a1", "a[1]"}) {
     int fd = open((root + file).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     ASSERT_TRUE(scratch.make(root + file, fd >= 0 ? close(fd) : -1));
   }
@@ -62,6 +62,10 @@ TEST(FindMatch, PatternsWithAndWithoutWildcards) {
       {"dir/", MatchStart::kItself, {}},
       {"missing", MatchStart::kNothing, {}},
       {"plain/", MatchStart::kNothing, {}},
+      // A name as the shell gives it stands for itself, wildcards and all;
+      // a pattern that names no entry is expanded.
+      {"a[1]", MatchStart::kItself, {}},
+      {"a[12]", MatchStart::kSearch, {"a1"}},
       // A wildcard in a folder's component: the folders are read.
       {"d*/x", MatchStart::kSearch, {"dir/x"}},
       {"d*/", MatchStart::kSearch, {"dir/"}},

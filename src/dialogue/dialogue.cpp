@@ -43,6 +43,16 @@ void print_usage(Stream stream) {
              "chooses from this menu.\n");
 }
 
+// The usage text and what only --help adds to it, the same on every
+// platform.
+void print_help() {
+  print_usage(Stream::output);
+  write_text(Stream::output,
+             "pickcopy --version shows the version.\n"
+             "The manual page pickcopy(1) tells more.\n"
+             "Each pattern gives at most 25 names.\n");
+}
+
 // The words for an error of the standard streams.
 std::string words_for(SysError err) {
   return err.code == kEndOfInput ? "end of input" : std::strerror(err.code);
@@ -147,7 +157,7 @@ std::optional<CopyFailure> copy_with_progress(const std::string& source,
 
 int run_pickcopy(int argc, const char* const* args) {
   if (argc == 2 && asks_for_help(args[1])) {
-    print_usage(Stream::output);
+    print_help();
     return request_answered();
   }
   if (argc == 2 && std::strcmp(args[1], "--version") == 0) {

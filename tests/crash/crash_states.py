@@ -491,7 +491,7 @@ def main():
     ARGS = harness.configure(args)
     ARGS.blocklog = os.path.abspath(ARGS.blocklog) if ARGS.blocklog else ""
     ARGS.shim = os.path.abspath(ARGS.shim) if ARGS.shim else ""
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    harness.run_cases([sys.argv[0]] + rest)
 
 
 if __name__ == "__main__":

@@ -257,7 +257,7 @@ def main():
     ARGS = harness.configure(args)
     ARGS.shim = os.path.abspath(ARGS.shim) if ARGS.shim else ""
     print("seed %d" % ARGS.seed, file=sys.stderr)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    harness.run_cases([sys.argv[0]] + rest)
 
 
 if __name__ == "__main__":
