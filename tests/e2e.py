@@ -719,6 +719,46 @@ class OtherUsers(unittest.TestCase):
                 else:
                     self.assertEqual(self.f.read(leads_to), b"other user's text\n", case)
 
+    # case, the fault shim's steer ("": none)
+    SET_ID = [
+        ("replaced", ""),
+        ("written in place, the rename refused as over a mount", "renameat:0:%d" % errno.EXDEV),
+    ]
+
+    def test_no_set_id_bits_on_a_name_another_user_planted(self):
+        # The other user hard-links root's set-user-ID program into a folder
+        # of its own, as it may where the kernel's guard for hard links is
+        # off (made here by root, which reaches the program); root then
+        # copies the user's program onto that name.
+        program = b"#!/bin/sh\necho the user's program\n"
+        for case, steer in self.SET_ID:
+            with self.subTest(case):
+                if steer and not ARGS.shim:
+                    self.skipTest("no fault shim in this build, to steer the copy")
+                self.setUp()
+                self.folder("home", USER, 0o755)
+                variant = self.f.write("home/variant", program)
+                os.chown(variant, USER, USER)
+                os.chmod(variant, 0o755)
+                os.link(os.path.join(self.root_only, "suid"), self.f / "home/app.conf")
+                env = dict(os.environ, LD_PRELOAD=os.path.abspath(ARGS.shim),
+                           FAULT_FORCE=steer) if steer else None
+                r = run(self.f, ["home/app.conf", "home/variant"], "a\n", env=env)
+                self.assertEqual((r.rc, r.err), (0, PROMPT), case)
+                self.assertEqual(self.f.read("home/app.conf"), program, case)
+                for root, _, files in os.walk(self.f.path):
+                    for name in files:
+                        path = os.path.join(root, name)
+                        with open(path, "rb") as f:
+                            planted = f.read() == program
+                        set_id = os.lstat(path).st_mode & (stat.S_ISUID | stat.S_ISGID)
+                        self.assertFalse(set_id and planted, path)
+                if not steer:
+                    self.untouched(case)
+                else:  # the program itself was written: the bits went first
+                    self.assertEqual(stat.S_IMODE(os.stat(os.path.join(self.root_only, "suid")).st_mode),
+                                     0o755, case)
+
     # case, the target, the other user's act while the copy is held before
     # it flushes the new file
     RACES = [
