@@ -328,8 +328,9 @@ struct Flags {
 
 // Set while the file is empty: btrfs takes no-copy-on-write only then, and
 // compression applies to what is written after. The others after the data,
-// or every write of them would wait for the disk; but those the file took
-// from its folder and the target lacks go at once.
+// or every write of them would wait for the disk: those the file took from
+// its folder go at once, and come back after the data where the target
+// has them.
 constexpr int kBeforeData = FS_NOCOW_FL | FS_COMPR_FL;
 constexpr int kCarriedFlags = kBeforeData | FS_SYNC_FL | FS_NODUMP_FL | FS_NOATIME_FL;
 
@@ -358,8 +359,7 @@ SysError give_flags(int fd, const Flags& want, Stage stage) {
   Flags have;
   if (SysError err = flags_of(fd, &have))
     return err;
-  int now = stage == Stage::before_data ? kBeforeData : kCarriedFlags;
-  int carried = (want.flags & now) | (want.flags & have.flags & kCarriedFlags & ~now);
+  int carried = want.flags & (stage == Stage::before_data ? kBeforeData : kCarriedFlags);
   int flags = (have.flags & ~kCarriedFlags) | carried;
   if (flags == have.flags && have.project == want.project)
     return {};
