@@ -42,6 +42,13 @@ def give_identity(path):
     sh("setfacl", "-m", "u:%d:rw-" % OTHER, path)
 
 
+def file_flags(path):
+    """A file's project ID and flags as lsattr(1) shows them; None where its
+    file system has none."""
+    r = subprocess.run(["lsattr", "-dp", path], capture_output=True)
+    return r.stdout.split()[:2] if r.returncode == 0 else None
+
+
 def write(path, data):
     with open(path, "wb") as f:
         f.write(data)
@@ -155,6 +162,25 @@ class FileSystems(unittest.TestCase):
     def btrfs(self, m):
         at = m.block("btrfs", 128, ["mkfs.btrfs", "-q"])
         return self.plain(m, at, source_inside=True)
+
+    def btrfs_flags(self, m):
+        at = m.block("btrfs", 128, ["mkfs.btrfs", "-q"])
+        target = os.path.join(at, "t")
+        write(target, b"")
+        sh("chattr", "+C", target)  # btrfs takes it only on an empty file
+        write(target, b"old\n")
+        give_identity(target)
+        sh("chattr", "+S", "+d", "+A", target)
+        return at, self.source(m), at, "root"
+
+    def xfs_folder_flags(self, m):
+        # A new file in the folder takes its flags, which the target lacks;
+        # the target has a project ID, which the folder does not give.
+        at = m.block("xfs", 320, ["mkfs.xfs", "-q"])
+        setup = self.plain(m, at)
+        sh("chattr", "-p", "7", os.path.join(at, "t"))
+        sh("chattr", "+S", "+d", "+A", at)
+        return setup
 
     def tmpfs(self, m):
         at = m.mount("mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs", m.folder("m"),
@@ -279,6 +305,9 @@ class FileSystems(unittest.TestCase):
         ("ext4", "ext4", 0, "atomic", None, False),
         ("xfs with reflink", "xfs", 0, "atomic", None, True),
         ("btrfs", "btrfs", 0, "atomic", None, True),
+        ("btrfs, chattr +S +d +A +C", "btrfs_flags", 0, "atomic", None, False),
+        ("xfs, the folder's flags not the target's, a project ID",
+         "xfs_folder_flags", 0, "atomic", None, False),
         ("tmpfs", "tmpfs", 0, "atomic", None, False),
         ("overlayfs, target only in the lower layer", "overlay", 0, "atomic", None, False),
         ("exFAT through FUSE, as a user", "exfat_fuse", 0, "atomic", None, False),
@@ -334,6 +363,7 @@ class FileSystems(unittest.TestCase):
             self.fail("%s: setting up failed: %s %s" % (row, e.cmd, e.stderr.decode()))
         target = os.path.join(kept_in, "t")
         before = identity(target)
+        flags = file_flags(target)
         inode = os.stat(target).st_ino
         names = sorted(os.listdir(at))
         with open(source, "rb") as f:
@@ -350,6 +380,7 @@ class FileSystems(unittest.TestCase):
             self.assertEqual(f.read(), new if rc == 0 else old, where)
         self.assertEqual(sorted(os.listdir(at)), names, "%s: a stray file" % row)
         self.assertEqual(identity(target), before, "%s: the identity" % row)
+        self.assertEqual(file_flags(target), flags, "%s: the file flags" % row)
         if how == "atomic":
             self.assertNotEqual(os.stat(target).st_ino, inode, "%s: not replaced" % row)
         elif how == "in place" or how == "refused":

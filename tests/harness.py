@@ -259,16 +259,28 @@ def run(folder, args, answer="", wrap=None, env=None, **kwargs):
     return Result(proc, out, err)
 
 
-# The C0 controls but newline and tab, and DEL: what a terminal is shown as '?'.
-CONTROLS = bytes(c for c in range(32) if c not in (9, 10)) + b"\x7f"
+# What a terminal is shown as '?': the C0 controls but newline and tab,
+# DEL, and the C1 controls. In a locale whose character set is not UTF-8
+# these are the bytes below; in UTF-8 the characters U+0080 to U+009F, and
+# the bytes 0x80 to 0x9F that are no part of a valid character.
+CONTROLS = bytes(c for c in range(32) if c not in (9, 10)) + b"\x7f" + bytes(range(0x80, 0xA0))
 
 
-def terminal_safe(data):
-    """`data` as pickcopy shows it on a terminal."""
-    return data.translate(bytes.maketrans(CONTROLS, b"?" * len(CONTROLS)))
+def terminal_safe(data, utf8=True):
+    """`data` as pickcopy shows it on a terminal in a UTF-8 locale, or
+    (`utf8` false) in any other."""
+    if not utf8:
+        return data.translate(bytes.maketrans(CONTROLS, b"?" * len(CONTROLS)))
+    # Each byte that is no part of a valid character decodes to a surrogate
+    # of its own, U+DC80 to U+DCFF.
+    def control(c):
+        code = ord(c) - 0xDC00 if 0xDC80 <= ord(c) <= 0xDCFF else ord(c)
+        return code < 256 and code in CONTROLS
+    text = data.decode("utf-8", "surrogateescape")
+    return "".join("?" if control(c) else c for c in text).encode("utf-8", "surrogateescape")
 
 
-def run_on_terminal(folder, args, answer="a", env=None, signal_on=None):
+def run_on_terminal(folder, args, answer="a", env=None, signal_on=None, locale="C.UTF-8"):
     """Runs pickcopy in `folder` with all three streams on a new
     pseudo-terminal, types `answer` and Enter at the first prompt, and
     returns its exit status and every byte written to the terminal. The
@@ -278,7 +290,7 @@ def run_on_terminal(folder, args, answer="a", env=None, signal_on=None):
     newline natively and a carriage return for Wine's console, and reaches
     either unchanged: Wine may set the terminal raw only after the prompt.
     `signal_on` (bytes, signal) sends that signal once the bytes are seen
-    after the answer."""
+    after the answer. `locale` is the terminal's (LC_ALL)."""
     import pty
     import select
     import termios
@@ -293,7 +305,7 @@ def run_on_terminal(folder, args, answer="a", env=None, signal_on=None):
             termios.tcsetattr(0, termios.TCSANOW, attrs)
             os.chdir(folder.path)
             # Wine's console paints in the terminal's character set.
-            os.environ.update(env or {}, LC_ALL="C.UTF-8", WINEDEBUG="-all")
+            os.environ.update(env or {}, LC_ALL=locale, WINEDEBUG="-all")
             os.execvp(cmd[0], cmd)
         finally:
             os._exit(127)

@@ -175,6 +175,10 @@ Stop replace_atomically(File& in, unsigned source_mode, const Target& t, ExitCle
   // own identity below, from the file that was checked.
   if (SysError err = r.create(exists ? 0600 : source_mode))
     return {Step::kCreate, err};
+  // What the new file takes only while it is empty counts as its identity.
+  if (exists)
+    if (SysError err = ready_new_file(t.held, r.file()))
+      return {Step::kIdentity, err};
   if (SysError err = copy_data(in, r.file(), false, progress))
     return {Step::kData, err};
   if (exists)
@@ -308,6 +312,8 @@ std::optional<CopyFailure> copy_file(const std::string& source, const std::strin
       return failure(source, err);
     return no_room(t.shown, err, "the new content would not fit in writing over it");
   }
+  if (SysError err = ready_in_place(t.held, *out))
+    return failure(t.shown, err);
   if (SysError err = write_over(*in, std::move(out), progress))
     return failure(err.in_source ? source : t.shown, err);
   return std::nullopt;

@@ -23,8 +23,10 @@ struct CopyFailure {
 // Makes `target` an exact byte copy of `source`.
 //
 // A target the effective user may not write is refused. Where the folder
-// allows it and the new file can carry the target's identity (owner, group,
-// permission bits, extended attributes and ACLs), the data go to a temporary
+// allows it and the new file can carry the target's identity (file flags,
+// owner, group, permission bits, extended attributes and ACLs; set-ID bits
+// only where no one else may have put the target under its name, and a
+// write in place clears them there first), the data go to a temporary
 // file beside the target, are flushed to disk and the file is renamed over
 // the target, so the target is never seen half-written. Otherwise the data
 // are written over the target in place. A target that is a folder receives

@@ -244,6 +244,10 @@ SysError create_new(const Held& target, const std::string& name, unsigned mode, 
 
 SysError keep_temporary(File&, bool) { return world().call("keep_temporary"); }
 
+SysError ready_new_file(const Held&, File&) { return world().call("ready_new_file"); }
+
+SysError ready_in_place(const Held&, File&) { return world().call("ready_in_place"); }
+
 SysError carry_identity(const Held& target, File& out) {
   if (SysError err = world().call("carry_identity"))
     return err;
@@ -353,6 +357,16 @@ TEST(CopyFile, Decisions) {
        [](World& w) { fail(w, "replace_file", kBusy); }, "", "", "new", true},
       {"the identity cannot be carried: in place", "t",
        [](World& w) { fail(w, "carry_identity", kIo); }, "", "", "new", true},
+      {"the new file cannot take the flags it takes while empty: in place", "t",
+       [](World& w) { fail(w, "ready_new_file", kIo); }, "", "", "new", true},
+      {"a new target takes nothing of a target", "d/t",
+       [](World& w) { fail(w, "ready_new_file", kIo); }, "", "", "new", false},
+      {"in place, the set-ID bits cannot be cleared: nothing is written", "t",
+       [](World& w) {
+         fail(w, "replace_file", kCrossDevice);
+         fail(w, "ready_in_place", kIo);
+       },
+       "t", "i/o error", "old", true},
       {"the folder refuses the temporary file: in place", "t",
        [](World& w) { fail(w, "open_unnamed", kDenied); }, "", "", "new", true},
       {"the folder refuses the name: in place", "t",

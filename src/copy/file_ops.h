@@ -118,10 +118,19 @@ SysError create_new(const Held& target, const std::string& name, unsigned mode, 
 // is to become: a `new_target` loses what marked it as temporary.
 SysError keep_temporary(File& file, bool new_target);
 
-// Gives `out` the identity of the held, existing target: owner and group,
-// then every permission bit, and every extended attribute and ACL except
-// those bound to the old content. Any error: some of it could not be
-// carried.
+// Readies the new, still empty file `out` that is to replace the held,
+// existing target: it takes what of the target's identity a file takes
+// only before its data (Linux's no-copy-on-write and compression flags,
+// and the project ID), and loses the flags it took from its folder that
+// the target lacks. Any error: the new file cannot take them.
+SysError ready_new_file(const Held& target, File& out);
+
+// Gives `out` the identity of the held, existing target: its file flags,
+// owner and group, then the permission bits (set-user-ID and set-group-ID
+// only where no one but root and the target's owner may have put the
+// target under its name: one link, and a folder no one else may write),
+// and every extended attribute and ACL except those bound to the old
+// content. Any error: some of it could not be carried.
 SysError carry_identity(const Held& target, File& out);
 
 // Copies the whole of `in` onto `out` from the start and cuts `out` to the
@@ -156,6 +165,12 @@ SysError sync_folder(const Held& target);
 // Opens the held, existing target again, for writing, without truncating;
 // kTargetChanged where its name no longer leads to it.
 SysError open_in_place(const Held& target, FilePtr* file);
+
+// Readies the held target, open as `file` to be written in place, for the
+// new content, before a byte of it is written: its set-user-ID and
+// set-group-ID bits go where carry_identity would not give them to a new
+// file, as the system clears them when one who may not keep them writes.
+SysError ready_in_place(const Held& target, File& file);
 
 // While alive, the signals or console events that end the program first
 // remove the file registered with `remove_on_exit`.

@@ -284,6 +284,9 @@ SysError keep_temporary(File& file, bool new_target) {
              : last_error();
 }
 
+// The attributes are given with the rest of the identity, after the data.
+SysError ready_new_file(const Held&, File&) { return {}; }
+
 // The attributes and the creation time of the held target, and only where
 // the new file does not have them already.
 SysError carry_identity(const Held& target, File& out) {
@@ -411,6 +414,9 @@ SysError open_in_place(const Held& target, FilePtr* file) {
   *file = adopt(handle);
   return same_id(handle, held_handle(target)) ? SysError() : SysError(kTargetChanged);
 }
+
+// No bits that lend a program its owner's rights.
+SysError ready_in_place(const Held&, File&) { return {}; }
 
 // --- Console events --------------------------------------------------
 

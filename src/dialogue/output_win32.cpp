@@ -53,11 +53,11 @@ std::string laid_out(const Segment& segment) {
 std::wstring console_text(const Segment& segment) {
   switch (segment.kind) {
     case Kind::name:
-      return shown_on_terminal<wchar_t>(wide_name(std::string(segment.bytes)));
+      return shown_on_terminal(wide_name(std::string(segment.bytes)));
     case Kind::first_line:
       // The encoding is chosen on the line as read, then the wrap decoded:
       // a wrap that cuts a character does not make the line ANSI.
-      return shown_on_terminal<wchar_t>(
+      return shown_on_terminal(
           decoded(shown_as_utf8(segment.bytes) ? CP_UTF8 : CP_ACP, laid_out(segment)));
     case Kind::text:
       break;

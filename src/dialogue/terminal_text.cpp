@@ -35,7 +35,43 @@ bool may_follow(unsigned char lead, unsigned char next) {
   }
 }
 
+// The length of the valid UTF-8 character that `text` starts with; 0 where
+// none starts there, a character cut short by the end of the text included.
+std::size_t valid_character(std::string_view text) {
+  auto lead = static_cast<unsigned char>(text[0]);
+  std::size_t length = character_length(lead);
+  if (length == 0 || length > text.size())
+    return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    auto next = static_cast<unsigned char>(text[k]);
+    if (k == 1 ? !may_follow(lead, next) : (next & 0xC0) != 0x80)
+      return 0;
+  }
+  return length;
+}
+
 }  // namespace
+
+std::string shown_on_terminal(std::string_view text, TerminalCharset charset) {
+  std::string shown;
+  shown.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    std::size_t length =
+        charset == TerminalCharset::utf8 && byte >= 0x80 ? valid_character(text.substr(i)) : 0;
+    if (length != 0) {
+      // U+0080 to U+009F: C2 80 to C2 9F.
+      bool control = byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+      shown += control ? std::string_view("?") : text.substr(i, length);
+      i += length;
+      continue;
+    }
+    shown += is_control_character(byte) ? '?' : text[i];
+    ++i;
+  }
+  return shown;
+}
 
 bool is_utf8(std::string_view text, bool cut_at_end) {
   std::size_t i = 0;

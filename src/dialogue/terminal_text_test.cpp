@@ -9,45 +9,70 @@
 
 namespace {
 
-TEST(ShownOnTerminal, ControlBytesBecomeQuestionMarksOneForOne) {
+constexpr TerminalCharset kUtf8 = TerminalCharset::utf8;
+constexpr TerminalCharset kOther = TerminalCharset::other;
+
+TEST(ShownOnTerminal, ControlCharactersBecomeQuestionMarks) {
   const struct {
     std::string text;
-    std::string shown;
+    std::string in_utf8;   // as a terminal in a UTF-8 locale is shown it
+    std::string in_other;  // in any other
   } cases[] = {
-      {"plain text\n", "plain text\n"},
-      {"tab\tstays\n", "tab\tstays\n"},
-      {"\x1b[31mred\x1b[0m\n", "?[31mred?[0m\n"},  // an escape sequence
-      {"\x1b]0;title\x07\n", "?]0;title?\n"},      // a window title, ended by BEL
-      {"over\rwrite\n", "over?write\n"},           // a carriage return mid-line
-      {"back\bspace del\x7f\n", "back?space del?\n"},
-      {std::string("\x01\x1f\x0b\x0c", 4), "????"},
-      {"caf\xc3\xa9 \xe4\xb8\xad\n", "caf\xc3\xa9 \xe4\xb8\xad\n"},  // UTF-8 passes
-      {"latin-1 caf\xe9 \xff\n", "latin-1 caf\xe9 \xff\n"},          // other bytes pass
-      {"\xc2\x9b and \x9b\n", "\xc2\x9b and \x9b\n"},                // C1 controls pass as bytes
-      {"\x1f\x20\x7e\x7f\x80", "? ~?\x80"},                          // each side of both ranges
-      {"", ""},
+      {"plain text\n", "plain text\n", "plain text\n"},
+      {"tab\tstays\n", "tab\tstays\n", "tab\tstays\n"},
+      {"\x1b[31mred\x1b[0m\n", "?[31mred?[0m\n", "?[31mred?[0m\n"},  // an escape sequence
+      {"\x1b]0;title\x07\n", "?]0;title?\n", "?]0;title?\n"},        // a window title, ended by BEL
+      {"over\rwrite\n", "over?write\n", "over?write\n"},             // a carriage return mid-line
+      {"back\bspace del\x7f\n", "back?space del?\n", "back?space del?\n"},
+      {std::string("\x01\x1f\x0b\x0c", 4), "????", "????"},
+      {"caf\xc3\xa9 \xe4\xb8\xad\n", "caf\xc3\xa9 \xe4\xb8\xad\n", "caf\xc3\xa9 \xe4\xb8\xad\n"},
+      {"latin-1 caf\xe9 \xff\n", "latin-1 caf\xe9 \xff\n", "latin-1 caf\xe9 \xff\n"},
+      // C1 controls: CSI as a UTF-8 character and as a lone byte. In UTF-8
+      // the character is one '?' for its two bytes.
+      {"\xc2\x9b"
+       "2J and \x9b"
+       "2J\n",
+       "?2J and ?2J\n", "\xc2?2J and ?2J\n"},
+      {"\xc2\x80\xc2\x9f\xc2\xa0", "??\xc2\xa0", "\xc2?\xc2?\xc2\xa0"},  // U+0080, U+009F, U+00A0
+      // Letters whose later bytes lie in 0x80 to 0x9F: whole in UTF-8.
+      {"\xc4\x80\xc4\x9b \xe2\x80\x94 \xf0\x9f\x98\x80",
+       "\xc4\x80\xc4\x9b \xe2\x80\x94 \xf0\x9f\x98\x80", "\xc4?\xc4? \xe2?? \xf0???"},
+      // Bytes 0x80 to 0x9F outside a valid character: a stray continuation,
+      // an overlong form, a surrogate, a character cut short.
+      {"\x80 \xc0\x80 \xed\xa0\x80 \xe2\x80", "? \xc0? \xed\xa0? \xe2?", "? \xc0? \xed\xa0? \xe2?"},
+      {"\x1f\x20\x7e\x7f\x80\x9f\xa0", "? ~???\xa0", "? ~???\xa0"},  // each side of each range
+      {"", "", ""},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(shown_on_terminal(c.text), c.shown) << c.text;
+  for (const auto& c : cases) {
+    EXPECT_EQ(shown_on_terminal(c.text, kUtf8), c.in_utf8) << c.text;
+    EXPECT_EQ(shown_on_terminal(c.text, kOther), c.in_other) << c.text;
+  }
 }
 
-TEST(ShownOnTerminal, ExactlyThirtyOneBytesChangeAndTheLengthStays) {
+TEST(ShownOnTerminal, ExactlySixtyThreeBytesChangeAndTheLengthStays) {
+  // Each byte alone: the C0 controls but newline and tab, DEL, and 0x80 to
+  // 0x9F, in either character set (alone, no byte is a UTF-8 character).
   std::string all;
   for (int b = 0; b < 256; ++b)
     all += static_cast<char>(b);
-  std::string shown = shown_on_terminal(all);
-  ASSERT_EQ(shown.size(), all.size());
-  int changed = 0;
-  for (int b = 0; b < 256; ++b) {
-    if (shown[b] != all[b]) {
-      ++changed;
-      EXPECT_EQ(shown[b], '?') << b;
-      EXPECT_TRUE(b < 0x20 || b == 0x7f) << b;
+  for (TerminalCharset charset : {kUtf8, kOther}) {
+    std::string shown;
+    for (char c : all)
+      shown += shown_on_terminal(std::string(1, c), charset);
+    ASSERT_EQ(shown.size(), all.size());
+    EXPECT_EQ(shown_on_terminal(all, charset), shown) << "the bytes in a row";
+    int changed = 0;
+    for (int b = 0; b < 256; ++b) {
+      if (shown[b] != all[b]) {
+        ++changed;
+        EXPECT_EQ(shown[b], '?') << b;
+        EXPECT_TRUE(b < 0x20 || b == 0x7f || (b >= 0x80 && b <= 0x9f)) << b;
+      }
     }
+    EXPECT_EQ(changed, 63);
+    EXPECT_EQ(shown['\n'], '\n');
+    EXPECT_EQ(shown['\t'], '\t');
   }
-  EXPECT_EQ(changed, 31);
-  EXPECT_EQ(shown['\n'], '\n');
-  EXPECT_EQ(shown['\t'], '\t');
 }
 
 TEST(ShownOnTerminal, WideCharactersAsOnAConsole) {
@@ -57,11 +82,12 @@ TEST(ShownOnTerminal, WideCharactersAsOnAConsole) {
   } cases[] = {
       {L"\x03a9 \x4e2d\n", L"\x03a9 \x4e2d\n"},
       {L"\x1b[2J\r\x7f\t\n", L"?[2J??\t\n"},
-      {L"\x009b\x2028\xd83d\xde00", L"\x009b\x2028\xd83d\xde00"},  // only C0 and DEL
+      {L"\x009b\x2028\xd83d\xde00", L"?\x2028\xd83d\xde00"},  // C1, then none
+      {L"\x0080\x009f\x00a0", L"??\x00a0"},
       {L"\x011b\x0107", L"\x011b\x0107"},  // low bytes of wider characters do not count
   };
   for (const auto& c : cases)
-    EXPECT_EQ(shown_on_terminal<wchar_t>(c.text), c.shown);
+    EXPECT_EQ(shown_on_terminal(c.text), c.shown);
 }
 
 TEST(IsUtf8, Table) {

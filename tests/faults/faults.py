@@ -75,10 +75,11 @@ class FaultInjection(unittest.TestCase):
              ("open_tmpfile:0:%d" % errno.EOPNOTSUPP, "target.txt"),
              ("renameat:0:%d" % errno.EXDEV, "target.txt"), ("", "link.txt")]
     ERRNOS = [errno.EIO, errno.ENOSPC, errno.EACCES]
-    # A failure in carrying the target's identity, in the check for /proc
-    # or in punching a hole sends the copy another way, whatever the error.
+    # A failure in carrying the target's identity (its file flags among it),
+    # in the check for /proc or in punching a hole sends the copy another
+    # way, whatever the error.
     ANOTHER_WAY = {"fchown", "fchmod", "fsetxattr", "fremovexattr", "flistxattr",
-                   "listxattr", "getxattr", "access", "fallocate"}
+                   "listxattr", "getxattr", "ioctl_flags", "access", "fallocate"}
     # A refusal to create, name or rename the temporary file sends the copy
     # in place.
     REFUSABLE = {"open_create", "open_tmpfile", "linkat", "renameat"}
