@@ -77,7 +77,6 @@ SysError check_unchanged(const Target& t) {
 SysError check_source(const Choice& source, unsigned* mode) {
   Held again;
   SysError err = hold_source(source.name, &again, mode);
-  err.in_folder = false;
   if (err.code == kTargetChanged || err.code == kGuardedLink || err.code == kNotRegularFile ||
       names_no_file(err))
     return kTargetChanged;
@@ -317,7 +316,7 @@ std::uint64_t mix(std::uint64_t x) {
 
 std::optional<CopyFailure> copy_file(const std::vector<Choice>& shown, std::size_t chosen,
                                      const std::string& target, CopyProgress* progress) {
-  const Choice& chosen_entry = shown.at(chosen);
+  const Choice& chosen_entry = shown[chosen];
   const std::string& source = chosen_entry.name;
   if (chosen_entry.error)
     return failure(source, chosen_entry.error);
