@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "copy/file_ops.h"
@@ -268,8 +269,13 @@ SysError follow_links(std::string at, const Held* within, Held* held, Found* fou
     *found = Found();
     found->folder_only = folder_only;
     bool in_held_folder = hops == 0 && within != nullptr;
-    if (in_held_folder)
-      at = within->path + (within->path.empty() || within->path.back() != '/' ? "/" : "") + at;
+    if (in_held_folder) {
+      std::string name = std::move(at);
+      at = within->path;
+      if (at.empty() || at.back() != '/')
+        at += '/';
+      at += name;
+    }
     *held = Held();
     held->path = at;
     held->through_link = through_link;
