@@ -266,10 +266,13 @@ class Menu(unittest.TestCase):
         for name, data, _ in files:
             folder.write(name, data)
         os.mkdir(os.path.join(folder.path, "f09"))
-        r = run(folder, ["t"] + [f[0] for f in files] + ["f09"], "a\n")
+        # The empty file shows "can't open", yet it was opened: it is chosen.
+        folder.write("t", "old\n")
+        r = run(folder, ["t"] + [f[0] for f in files] + ["f09"], "c\n")
         long_line = "\n     ".join(["x" * 75] * 6) + "\n     " + "x" * 49
         expected = [f[2] if f[2] is not None else long_line for f in files] + ["can't open\n"]
-        self.assertEqual(r.out, menu(*expected) + "\n" + echo("f01", "t"))
+        self.assertEqual(r.out, menu(*expected) + "\n" + echo("f03", "t"))
+        self.assertEqual((r.rc, folder.read("t")), (0, b""))
 
 
 class Names(unittest.TestCase):
@@ -441,6 +444,40 @@ class Copy(unittest.TestCase):
         self.assertEqual(mode("fresh.txt"), 0o750)
         self.assertTrue(os.path.islink(os.path.join(folder.path, "link.txt")))
         self.assertEqual(folder.read("real.txt"), b"new\n")
+
+    # case, the target, where it leads (None: a file of its own), status,
+    # the message after the target's name, the variants afterwards
+    VARIANTS = [
+        ("the target a link to another variant", ".gitconfig", "dotfiles/gitconfig.work", 1,
+         "leads to dotfiles/gitconfig.work, another of the choices; nothing was copied",
+         (b"home\n", b"work\n")),
+        ("the live file among its candidates", "dotfiles/gitconfig.work", None, 0, None,
+         (b"home\n", b"home\n")),
+        ("the target a link to the chosen variant", ".gitconfig", "dotfiles/gitconfig.home", 0,
+         None, (b"home\n", b"work\n")),
+    ]
+
+    def test_a_variant_is_never_overwritten_through_the_target(self):
+        for case, target, leads_to, rc, message, variants in self.VARIANTS:
+            with self.subTest(case):
+                if leads_to and windows():
+                    self.skipTest("links are made on Windows by the system's own tools")
+                folder = Folder(self)
+                folder.write("dotfiles/gitconfig.home", "home\n")
+                folder.write("dotfiles/gitconfig.work", "work\n")
+                if leads_to:
+                    os.symlink(leads_to, folder / target)
+                # Each candidate is held open from the menu on, the live
+                # file too: on Windows that must not keep it from the replace.
+                args = [native(target), native("dotfiles/gitconfig.*")]
+                menu_lines = run(folder, args, "z\n").out.splitlines()
+                home = [line[0] for line in menu_lines if line[3:] == "home"]
+                r = run(folder, args, home[0].lower() + "\n")
+                failure = "pickcopy: %s: %s\n" % (target, message) if message else ""
+                self.assertEqual((r.rc, r.err), (rc, PROMPT + failure))
+                self.assertEqual((folder.read("dotfiles/gitconfig.home"),
+                                  folder.read("dotfiles/gitconfig.work")), variants)
+                self.assertEqual(os.path.islink(folder / target), bool(leads_to))
 
 
 class FileFlags(unittest.TestCase):
@@ -715,22 +752,28 @@ class OtherUsers(unittest.TestCase):
             self.skipTest("cannot turn the kernel's guard off: %s" % e.strerror)
 
     # case, the link's owner, its folder's owner and mode, where it leads,
-    # status, message (None: followed, and the file it leads to replaced)
+    # the arguments, status, message (None: followed, and the file it
+    # leads to replaced)
+    TARGET = ("shared/t", "src.txt")
     LINKS = [
-        ("another user's link in a sticky folder", OTHER, 0, 0o1777, "root-only/secret",
+        ("another user's link in a sticky folder", OTHER, 0, 0o1777, "root-only/secret", TARGET,
          1, "Permission denied"),
-        ("root's own link in a sticky folder", 0, 0, 0o1777, "root-only/secret", 0, None),
+        ("root's own link in a sticky folder", 0, 0, 0o1777, "root-only/secret", TARGET, 0, None),
         ("the folder owner's link in a sticky folder", USER, USER, 0o1777, "root-only/secret",
-         0, None),
-        ("a link that leads nowhere", 0, 0, 0o755, "root-only/created", 1,
+         TARGET, 0, None),
+        ("a link that leads nowhere", 0, 0, 0o755, "root-only/created", TARGET, 1,
          "a symbolic link that leads nowhere"),
         ("another user's link in a folder not everyone may write", OTHER, OTHER, 0o755,
-         "root-only/secret", 0, None),
+         "root-only/secret", TARGET, 0, None),
+        ("another user's folder link given with a slash", OTHER, 0, 0o1777, "root-only",
+         ("shared/t/", "src.txt"), 1, "Permission denied"),
+        ("another user's candidate link in a sticky folder", OTHER, 0, 0o1777, "root-only/secret",
+         ("copy.txt", "shared/t"), 1, "Permission denied"),
     ]
 
     def test_links_are_followed_only_as_the_kernel_guard_allows(self):
         self.without_kernel_guard()
-        for case, owner, folder_owner, mode, leads_to, rc, message in self.LINKS:
+        for case, owner, folder_owner, mode, leads_to, args, rc, message in self.LINKS:
             with self.subTest(case):
                 self.setUp()
                 os.chmod(self.f.write("src.txt", "other user's text\n"), 0o644)
@@ -738,12 +781,17 @@ class OtherUsers(unittest.TestCase):
                 link = self.f / "shared/t"
                 os.symlink(self.f / leads_to, link)
                 os.lchown(link, owner, owner)
-                r = run(self.f, ["shared/t", "src.txt"], "a\n")
+                r = run(self.f, list(args), "a\n")
                 self.assertEqual(r.rc, rc, case + ": " + r.err)
                 self.assertTrue(os.path.islink(link), case)
+                candidate = args[1] == "shared/t"
+                self.assertEqual(r.out.split("\n")[0] + "\n",
+                                 menu("can't open\n" if candidate else "other user's text\n"))
                 if message:
-                    self.assertEqual(r.err, PROMPT + "pickcopy: shared/t: %s\n" % message)
+                    named = args[1] if candidate else args[0]
+                    self.assertEqual(r.err, PROMPT + "pickcopy: %s: %s\n" % (named, message))
                     self.untouched(case)
+                    self.assertFalse(os.path.exists(self.f / "copy.txt"), case)
                 else:
                     self.assertEqual(self.f.read(leads_to), b"other user's text\n", case)
 
@@ -787,24 +835,30 @@ class OtherUsers(unittest.TestCase):
                     self.assertEqual(stat.S_IMODE(os.stat(os.path.join(self.root_only, "suid")).st_mode),
                                      0o755, case)
 
-    # case, the target, the other user's act while the copy is held before
-    # it flushes the new file
+    # case, the target, the other user's act, and when: while the copy is
+    # held at a call (before it flushes the new file; at the next folder it
+    # opens once it holds the target folder and its parent), or after the
+    # menu, while the answer is held back
     RACES = [
         ("the file swapped for a link to a set-user-ID program", "home/app.conf",
-         "ln -s {root}/suid home/x.l && mv -T home/x.l home/app.conf"),
+         "ln -s {root}/suid home/x.l && mv -T home/x.l home/app.conf", "fsync:1"),
         ("the same in a sticky folder", "tmp/app.conf",
-         "ln -s {root}/suid tmp/x.l && mv -T tmp/x.l tmp/app.conf"),
+         "ln -s {root}/suid tmp/x.l && mv -T tmp/x.l tmp/app.conf", "fsync:1"),
         ("the file swapped for another of the user's", "home/app.conf",
-         "echo other > home/x.l && mv -T home/x.l home/app.conf"),
+         "echo other > home/x.l && mv -T home/x.l home/app.conf", "fsync:1"),
         ("the folder swapped for a link", "home/sub/app.conf",
-         "mv home/sub home/gone && ln -s {root} home/sub"),
+         "mv home/sub home/gone && ln -s {root} home/sub", "fsync:1"),
+        ("a target folder swapped for a link once held", "home/sub",
+         "mv home/sub home/gone && ln -s {root} home/sub", "open_folder:3"),
+        ("the candidate swapped for a link to root's secret", "home/app.conf",
+         "ln -sf {root}/secret home/variant", "menu"),
     ]
 
     def test_a_swap_during_the_copy_changes_nothing(self):
-        if not ARGS.shim:
-            self.skipTest("no fault shim in this build, to hold the copy")
-        for case, target, act in self.RACES:
+        for case, target, act, when in self.RACES:
             with self.subTest(case):
+                if when != "menu" and not ARGS.shim:
+                    self.skipTest("no fault shim in this build, to hold the copy")
                 self.setUp()
                 self.folder("home/sub", USER, 0o755)
                 self.folder("home", USER, 0o755)
@@ -813,27 +867,49 @@ class OtherUsers(unittest.TestCase):
                              "home/variant"):
                     path = self.f.write(name, "%s of the other user\n" % name)
                     os.chown(path, USER, USER)
-                self.race(case, target, act.format(root=self.root_only))
+                self.race(case, target, act.format(root=self.root_only), when)
 
-    def race(self, case, target, act):
-        signal_file = self.f / "held"
-        env = dict(os.environ, LD_PRELOAD=os.path.abspath(ARGS.shim),
-                   FAULT_PAUSE="fsync:1:" + signal_file)
-        proc = harness.start(self.f, [target, "home/variant"], env=env)
-        proc.stdin.write(b"a\n")
-        proc.stdin.close()
-        for _ in range(3000):
-            if os.path.exists(signal_file) or proc.poll() is not None:
-                break
-            time.sleep(0.01)
-        self.assertTrue(os.path.exists(signal_file), case + ": the copy was not held")
-        subprocess.run(as_user(["sh", "-c", act]), cwd=self.f.path, check=True)
-        os.unlink(signal_file)
-        err = proc.stderr.read().decode("latin-1")
+    def race(self, case, target, act, when):
+        other_user = lambda: subprocess.run(as_user(["sh", "-c", act]), cwd=self.f.path,
+                                            check=True)
+        err = b""
+        if when == "menu":
+            # The menu's files are held before the prompt; the answer waits.
+            proc = harness.start(self.f, [target, "home/variant"])
+            while PROMPT.encode() not in err:
+                chunk = proc.stderr.read1(4096)
+                self.assertTrue(chunk, case + ": no prompt")
+                err += chunk
+            other_user()
+            proc.stdin.write(b"a\n")
+            proc.stdin.close()
+        else:
+            signal_file = self.f / "held"
+            env = dict(os.environ, LD_PRELOAD=os.path.abspath(ARGS.shim),
+                       FAULT_PAUSE=when + ":" + signal_file)
+            proc = harness.start(self.f, [target, "home/variant"], env=env)
+            proc.stdin.write(b"a\n")
+            proc.stdin.close()
+            for _ in range(3000):
+                if os.path.exists(signal_file) or proc.poll() is not None:
+                    break
+                time.sleep(0.01)
+            self.assertTrue(os.path.exists(signal_file), case + ": the copy was not held")
+            other_user()
+            os.unlink(signal_file)
+        err = (err + proc.stderr.read()).decode("latin-1")
+        out = proc.stdout.read().decode("latin-1")
         proc.stdout.close()
         proc.stderr.close()
         self.assertEqual(proc.wait(timeout=60), 1, case + ": " + err)
-        self.assertEqual(err, PROMPT + "pickcopy: %s: %s\n" % (target, harness.CHANGED), case)
+        if when == "menu":
+            self.assertTrue(out.startswith(menu("home/variant of the other user\n")), out)
+            expected = "home/variant: changed after the menu was shown; nothing was copied"
+            self.assertEqual(self.f.read(target), b"%s of the other user\n" % target.encode())
+        else:
+            changed = target + "/variant" if target == "home/sub" else target
+            expected = "%s: %s" % (changed, harness.CHANGED)
+        self.assertEqual(err, PROMPT + "pickcopy: %s\n" % expected, case)
         self.untouched(case)
         self.assertEqual(self.f.read("root-only/app.conf"), self.SECRET, case)
 

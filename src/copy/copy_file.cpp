@@ -1,20 +1,25 @@
 // The copy, written once over the operations of file_ops.h.
 //
-// 1. The source must be a regular file; the target is resolved through
-//    symbolic links and, when it is a folder, to the source's last name
-//    component inside it, and its folder and the file are held open.
-// 2. An existing target the user may not write is refused, and a target that
-//    is the source itself is left as it is.
+// 1. The source is the file the menu held for the chosen entry; the target
+//    is resolved through symbolic links and, when it is a folder, to the
+//    source's last name component inside it, and its folder and the file
+//    are held open.
+// 2. An existing target the user may not write is refused, a target that
+//    is the source itself is left as it is, and one whose links lead to
+//    another of the shown choices is refused. Then the chosen name must
+//    still lead to the held source.
 // 3. Atomic replace: a temporary file in the held folder takes the data and
 //    the held target's identity, is flushed, and, once the target's name is
 //    seen to lead to the held file still, is renamed over it.
 // 4. Where the system refuses that (the folder, the mount or the identity
-//    will not allow it), the data are written over the held target in place.
+//    will not allow it), the data are written over the held target in place,
+//    unless that file is another of the shown choices.
 #include "copy/copy_file.h"
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "copy/file_ops.h"
 #include "path/path.h"
@@ -35,11 +40,15 @@ SysError resolve_target(const std::string& target, const std::string& source, Ta
   SysError err = hold_target(t->shown, &t->held);
   if (err || !t->held.status.folder)
     return err;
-  t->shown = t->held.path;
+  // The file goes into the folder as it was held, reached by the same rule
+  // for links, not into whatever its name leads to by now.
+  Held folder = std::move(t->held);
+  std::string name = source.substr(folder_part_length(source));
+  t->shown = folder.path;
   if (!t->shown.empty() && !is_separator(t->shown.back()))
     t->shown += preferred_separator();
-  t->shown += source.substr(folder_part_length(source));
-  return hold_target(t->shown, &t->held);
+  t->shown += name;
+  return hold_in_folder(folder, name, &t->held);
 }
 
 // No error while the target's name still leads, through the same folder,
@@ -55,6 +64,47 @@ SysError check_unchanged(const Target& t) {
     return kTargetChanged;
   err.in_folder = false;
   return err;
+}
+
+// No error while the chosen name still leads, through the same folder, to
+// the file the menu read: held anew, the two are compared, and `*mode`
+// receives the file's permission bits. The data are read from the held
+// file whatever the name leads to, so this look decides only whether the
+// copy goes ahead. It comes as late as it can while nothing has been
+// touched, after the target's checks and just before the data, so that a
+// swap during the whole of the user's pause and the target's checks is
+// seen, and a refusal still leaves everything as it was.
+SysError check_source(const Choice& source, unsigned* mode) {
+  Held again;
+  SysError err = hold_source(source.name, &again, mode);
+  if (err.code == kTargetChanged || err.code == kGuardedLink || err.code == kNotRegularFile ||
+      names_no_file(err))
+    return kTargetChanged;
+  if (!err && !same_target(source.held, again))
+    return kTargetChanged;
+  return err;
+}
+
+// Another of the shown choices that the copy would overwrite through the
+// target: one whose name the target's links lead to, which the replace
+// would rename over; or, `in_place`, one that is the very file a write in
+// place would write. The target named as it is, not through a link, is
+// not another choice even where a pattern took it in: that live file is
+// replaced as ever. A target hard-linked to a choice gets a new file from
+// the replace, and the choice keeps its content.
+const Choice* overwritten_choice(const std::vector<Choice>& shown, std::size_t chosen,
+                                 const Held& target, bool in_place) {
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const Choice& other = shown[i];
+    if (i == chosen || other.error)
+      continue;
+    bool named = same_place(other.held, target);
+    if (named && !target.through_link)
+      continue;
+    if (named || (in_place && same_file(*other.held.file, target)))
+      return &other;
+  }
+  return nullptr;
 }
 
 // Holds off the signals that end the program for a scope.
@@ -224,14 +274,24 @@ SysError write_over(File& in, FilePtr out, CopyProgress* progress) {
   return close_file(std::move(out));
 }
 
+// A failure in words: what it concerns, and why.
+CopyFailure said(const std::string& file, std::string reason) {
+  return CopyFailure{file, std::move(reason), {}, {}};
+}
+
 CopyFailure failure(const std::string& file, SysError err) {
-  return CopyFailure{file, describe_error(err)};
+  return said(file, describe_error(err));
+}
+
+CopyFailure leads_to(const Target& t, const Choice& other) {
+  return CopyFailure{t.shown, "leads to ", other.name,
+                     ", another of the choices; nothing was copied"};
 }
 
 // A failure that left the target as it was, for want of room: the
 // system's words, then why the room was needed.
 CopyFailure no_room(const std::string& file, SysError err, const char* why) {
-  return CopyFailure{file, describe_error(err) + "; the target is unchanged: " + why};
+  return said(file, describe_error(err) + "; the target is unchanged: " + why);
 }
 
 // The folder a failure concerns, as messages name it.
@@ -258,12 +318,13 @@ std::uint64_t mix(std::uint64_t x) {
 
 }  // namespace
 
-std::optional<CopyFailure> copy_file(const std::string& source, const std::string& target,
-                                     CopyProgress* progress) {
-  FilePtr in;
-  unsigned source_mode = 0;
-  if (SysError err = open_source(source, &in, &source_mode))
-    return failure(source, err);
+std::optional<CopyFailure> copy_file(const std::vector<Choice>& shown, std::size_t chosen,
+                                     const std::string& target, CopyProgress* progress) {
+  const Choice& chosen_entry = shown[chosen];
+  const std::string& source = chosen_entry.name;
+  if (chosen_entry.error)
+    return failure(source, chosen_entry.error);
+  File& in = *chosen_entry.held.file;
   Target t;
   if (SysError err = resolve_target(target, source, &t))
     return failure(err.in_folder ? folder_shown(t.held) : t.shown, err);
@@ -271,21 +332,27 @@ std::optional<CopyFailure> copy_file(const std::string& source, const std::strin
   if (status.exists) {
     if (!status.regular)
       return failure(t.shown, kNotRegularFile);
-    if (same_file(*in, t.held))
+    if (same_file(in, t.held))
       return std::nullopt;  // already a copy of itself
+    if (const Choice* other = overwritten_choice(shown, chosen, t.held, false))
+      return leads_to(t, *other);
     if (SysError err = check_writable(t.held))
       return failure(t.shown, err);
   }
+  unsigned source_mode = 0;
+  if (SysError err = check_source(chosen_entry, &source_mode))
+    return err.code == kTargetChanged
+               ? said(source, "changed after the menu was shown; nothing was copied")
+               : failure(source, err);
 
   ExitCleanup cleanup;
-  Stop stop = replace_atomically(*in, source_mode, t, &cleanup, progress);
+  Stop stop = replace_atomically(in, source_mode, t, &cleanup, progress);
   if (stop.step == Step::kDone)
     return std::nullopt;
   if (stop.step == Step::kSyncFolder)
-    return CopyFailure{t.shown,
-                       "the new content is in place, but its folder could not be flushed to "
-                       "disk: " +
-                           describe_error(stop.err)};
+    return said(t.shown,
+                "the new content is in place, but its folder could not be flushed to disk: " +
+                    describe_error(stop.err));
   if (stop.step == Step::kCheck)
     return failure(t.shown, stop.err);
   if (!status.exists || !in_place_instead(stop)) {
@@ -294,27 +361,29 @@ std::optional<CopyFailure> copy_file(const std::string& source, const std::strin
     if (out_of_room(stop.err) && !stop.err.in_source)
       return status.exists ? no_room(concerned(stop, source, t), stop.err,
                                      "replacing it needs room for the new content beside the old")
-                           : CopyFailure{concerned(stop, source, t),
-                                         describe_error(stop.err) + "; the target was not made"};
+                           : said(concerned(stop, source, t),
+                                  describe_error(stop.err) + "; the target was not made");
     return failure(concerned(stop, source, t), stop.err);
   }
 
   // In place: the target is torn if the writing stops half-way, so it is
   // begun only where it can be finished, and only on the file that was
-  // checked, still under its name.
+  // checked, still under its name, and never on another of the choices.
+  if (const Choice* other = overwritten_choice(shown, chosen, t.held, true))
+    return leads_to(t, *other);
   FilePtr out;
   if (SysError err = check_unchanged(t))
     return failure(t.shown, err);
   if (SysError err = open_in_place(t.held, &out))
     return failure(t.shown, err);
-  if (SysError err = check_room(*in, *out)) {
+  if (SysError err = check_room(in, *out)) {
     if (err.in_source)
       return failure(source, err);
     return no_room(t.shown, err, "the new content would not fit in writing over it");
   }
   if (SysError err = ready_in_place(t.held, *out))
     return failure(t.shown, err);
-  if (SysError err = write_over(*in, std::move(out), progress))
+  if (SysError err = write_over(in, std::move(out), progress))
     return failure(err.in_source ? source : t.shown, err);
   return std::nullopt;
 }

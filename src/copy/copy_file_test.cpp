@@ -39,7 +39,8 @@ struct Node {
   bool folder = false;
   bool regular = true;
   bool writable = true;
-  std::string link;  // a symbolic link to this path
+  std::string link;   // a symbolic link to this path
+  std::string inode;  // a hard link of this path's file; empty: a file of its own
 };
 
 struct Open {
@@ -63,9 +64,11 @@ struct World {
   std::map<std::intptr_t, Open> open;
   std::intptr_t next_handle = 10;
   bool unnamed_files = true;
-  int changed_from = 0;              // from this hold of the target on, its name leads elsewhere
-  const char* registered = nullptr;  // the name the signals would remove
-  int holds = 0;                     // signals held, less released
+  int changed_from = 0;         // from this hold of the target on, its name leads elsewhere
+  int source_changed_from = 0;  // the same for the chosen file's holds
+  std::vector<std::string> shown = {"s"};  // the menu's names; the first is chosen
+  const char* registered = nullptr;        // the name the signals would remove
+  int holds = 0;                           // signals held, less released
 
   SysError call(const std::string& operation) {
     log.push_back(operation);
@@ -102,6 +105,12 @@ struct World {
   }
 
   bool used(const std::string& operation) const { return calls.count(operation) != 0; }
+
+  // Which file `path` is: hard links are one.
+  std::string inode_of(const std::string& path) {
+    auto node = files.find(path);
+    return node == files.end() || node->second.inode.empty() ? path : node->second.inode;
+  }
 };
 
 World* g_world = nullptr;
@@ -139,6 +148,8 @@ bool out_of_room(SysError err) { return err.code == kNoSpace; }
 
 bool makes_no_files(SysError err) { return err.code == kNoNewFiles; }
 
+bool names_no_file(SysError err) { return err.code == kMissing || err.code == kIsFolder; }
+
 SysError check_room(File&, File&) { return world().call("check_room"); }
 
 void FileCloser::operator()(File* file) const {
@@ -147,18 +158,38 @@ void FileCloser::operator()(File* file) const {
   delete file;
 }
 
-SysError open_source(const std::string& path, FilePtr* file, unsigned* mode) {
-  if (SysError err = world().call("open_source"))
+namespace {
+
+void split(Held* held) {
+  std::size_t folder_length = folder_part_length(held->path);
+  held->folder = held->path.substr(0, folder_length);
+  held->name = held->path.substr(folder_length);
+}
+
+}  // namespace
+
+SysError hold_source(const std::string& path, Held* held, unsigned* mode) {
+  *held = Held();
+  if (SysError err = world().call("hold_source"))
     return err;
   auto node = world().files.find(path);
+  held->through_link = node != world().files.end() && !node->second.link.empty();
+  held->path = held->through_link ? node->second.link : path;
+  split(held);
+  node = world().files.find(held->path);
   if (node == world().files.end())
     return kMissing;
   if (node->second.folder)
     return kIsFolder;
   if (!node->second.regular)
     return kNotRegularFile;
-  *mode = node->second.mode;
-  *file = world().adopt(Open{path, {}, 0});
+  held->status.exists = held->status.regular = true;
+  held->file = world().adopt(Open{held->path, {}, 0});
+  if (mode != nullptr)
+    *mode = node->second.mode;
+  int changed_from = world().source_changed_from;
+  if (changed_from != 0 && world().calls["hold_source"] >= changed_from)
+    held->name += "~";  // another file under the name, as far as the copy can tell
   return {};
 }
 
@@ -168,10 +199,9 @@ SysError hold_target(const std::string& path, Held* held) {
     return err;
   auto node = world().files.find(path);
   held->path = node != world().files.end() && !node->second.link.empty() ? node->second.link : path;
-  std::size_t folder_length = folder_part_length(held->path);
-  held->folder = held->path.substr(0, folder_length);
-  held->name = held->path.substr(folder_length);
+  split(held);
   bool through_link = held->path != path;
+  held->through_link = through_link;
   if (!world().has_folder_of(held->path)) {
     SysError err(kMissing);
     err.in_folder = true;
@@ -193,11 +223,21 @@ SysError hold_target(const std::string& path, Held* held) {
   return {};
 }
 
+SysError hold_in_folder(const Held& folder, const std::string& name, Held* held) {
+  SysError err = hold_target(folder.path + preferred_separator() + name, held);
+  held->through_link = held->through_link || folder.through_link;
+  return err;
+}
+
 bool same_target(const Held& held, const Held& again) {
   return held.path == again.path && held.name == again.name;
 }
 
-bool same_file(File& file, const Held& target) { return world().of(file).path == target.path; }
+bool same_place(const Held& a, const Held& b) { return a.folder == b.folder && a.name == b.name; }
+
+bool same_file(File& file, const Held& target) {
+  return target.file && world().inode_of(world().of(file).path) == world().inode_of(target.path);
+}
 
 SysError check_writable(const Held& target) {
   if (SysError err = world().call("check_writable"))
@@ -325,6 +365,12 @@ Node file(const std::string& data, unsigned mode) {
   return node;
 }
 
+// Adds the file `name` to the menu's names, after the chosen one.
+Node& add_choice(World& w, const std::string& name, const std::string& data) {
+  w.shown.push_back(name);
+  return w.files[name] = file(data, 0644);
+}
+
 World make_world() {
   World w;
   w.files["s"] = file("new", 0755);
@@ -342,8 +388,22 @@ std::string in_folder(const std::string& folder, const std::string& name) {
   return folder + preferred_separator() + name;
 }
 
+// The copy as the dialogue runs it: each of the world's shown names held
+// as the menu holds it, and the first one chosen.
+std::optional<CopyFailure> copy(const std::string& target) {
+  std::vector<Choice> shown;
+  for (const std::string& name : world().shown) {
+    Choice& entry = shown.emplace_back();
+    entry.name = name;
+    entry.error = hold_source(name, &entry.held);
+  }
+  return copy_file(shown, 0, target);
+}
+
 const std::string kBeside = "replacing it needs room for the new content beside the old";
 const std::string kNoRoomBeside = "no space; the target is unchanged: " + kBeside;
+const std::string kChangedAfterMenu = "changed after the menu was shown; nothing was copied";
+const std::string kLeadsToV = "leads to v, another of the choices; nothing was copied";
 const std::string kFlushFailed =
     "the new content is in place, but its folder could not be flushed to disk: i/o error";
 
@@ -485,16 +545,51 @@ TEST(CopyFile, Decisions) {
        [](World& w) { w.files["dangling"].link = "d/nothing"; }, "dangling", "dangling", "", false},
       {"a link into a folder that is not there names that folder", "dangling",
        [](World& w) { w.files["dangling"].link = "gone/t"; }, "gone/", "missing", "", false},
+      {"the chosen name leads elsewhere after the menu: nothing is copied", "t",
+       [](World& w) { w.source_changed_from = 2; }, "s", kChangedAfterMenu, "old", false},
+      {"a chosen file the menu could not hold: its error, and no new open", "t",
+       [](World& w) { fail(w, "hold_source", kDenied, 1); }, "s", "denied", "old", false},
+      {"a link to another of the choices is refused", "t",
+       [](World& w) {
+         add_choice(w, "v", "variant");
+         w.files["t"].link = "v";
+       },
+       "t", kLeadsToV, "old", false},
+      {"a link to the chosen file is left as it is", "t",
+       [](World& w) {
+         add_choice(w, "v", "variant");
+         w.files["t"].link = "s";
+       },
+       "", "", "old", false},
+      {"the live file among the choices is replaced", "t", [](World& w) { w.shown.push_back("t"); },
+       "", "", "new", false},
+      {"a target hard-linked to a choice gets a new file", "t",
+       [](World& w) { add_choice(w, "v", "old").inode = "t"; }, "", "", "new", false},
+      {"in place, a target hard-linked to a choice is refused", "t",
+       [](World& w) {
+         add_choice(w, "v", "old").inode = "t";
+         fail(w, "replace_file", kCrossDevice);
+       },
+       "t", kLeadsToV, "old", false},
+      {"in place, the live file among the choices is written", "t",
+       [](World& w) {
+         w.shown.push_back("t");
+         fail(w, "replace_file", kCrossDevice);
+       },
+       "", "", "new", true},
   };
   for (const Case& c : cases) {
     World w = make_world();
     if (c.set_up)
       c.set_up(w);
     std::set<std::string> before;
-    for (const auto& file : w.files)
+    std::map<std::string, std::string> data_before;
+    for (const auto& file : w.files) {
       before.insert(file.first);
+      data_before[file.first] = file.second.data;
+    }
     g_world = &w;
-    std::optional<CopyFailure> failure = copy_file("s", c.target);
+    std::optional<CopyFailure> failure = copy(c.target);
     g_world = nullptr;
 
     SCOPED_TRACE(c.what);
@@ -504,7 +599,16 @@ TEST(CopyFile, Decisions) {
       EXPECT_TRUE(failure);
       if (failure) {
         EXPECT_EQ(failure->file, c.failed);
-        EXPECT_EQ(failure->reason, c.reason);
+        EXPECT_EQ(failure->reason + failure->other + failure->after, c.reason);
+      }
+    }
+    // A failure changes no file but the target; a success no other file
+    // than the one the target's link leads to.
+    std::string link = w.files.count(c.target) != 0 ? w.files.at(c.target).link : "";
+    for (const auto& file : data_before) {
+      if (file.first != c.target && (failure || file.first != link)) {
+        EXPECT_EQ(w.files.count(file.first) != 0 ? w.files.at(file.first).data : "-", file.second)
+            << file.first;
       }
     }
     auto target = w.files.find(c.target);
@@ -525,10 +629,10 @@ TEST(CopyFile, Decisions) {
 TEST(CopyFile, IdentityOfTheNewFile) {
   World w = make_world();
   g_world = &w;
-  EXPECT_FALSE(copy_file("s", "t"));
-  EXPECT_FALSE(copy_file("s", "d/new"));
+  EXPECT_FALSE(copy("t"));
+  EXPECT_FALSE(copy("d/new"));
   w.unnamed_files = false;
-  EXPECT_FALSE(copy_file("s", "d/named"));
+  EXPECT_FALSE(copy("d/named"));
   g_world = nullptr;
   EXPECT_EQ(w.files["t"].mode, 0640u) << "an existing target keeps its bits";
   EXPECT_EQ(w.files["d/new"].mode, 0755u) << "a new target gets the source's";
@@ -539,10 +643,10 @@ TEST(CopyFile, FolderTargetAndLinks) {
   World w = make_world();
   w.files["link"].link = "t";
   g_world = &w;
-  EXPECT_FALSE(copy_file("s", "out"));
-  EXPECT_FALSE(copy_file("s", "link"));
+  EXPECT_FALSE(copy("out"));
+  EXPECT_FALSE(copy("link"));
   w.files[in_folder("out", "s")].writable = false;
-  std::optional<CopyFailure> refused = copy_file("s", "out");
+  std::optional<CopyFailure> refused = copy("out");
   g_world = nullptr;
   EXPECT_EQ(w.files[in_folder("out", "s")].data, "new") << "the file under its own name";
   EXPECT_EQ(w.files["t"].data, "new") << "the file a link leads to";
@@ -558,10 +662,10 @@ TEST(CopyFile, TemporaryNameLivesOnlyWithTheSignalsHeld) {
   World w = make_world();
   w.unnamed_files = false;
   g_world = &w;
-  EXPECT_FALSE(copy_file("s", "t"));
+  EXPECT_FALSE(copy("t"));
   EXPECT_EQ(w.registered, nullptr);
   w.failures["flush_file"] = Failure{0, kIo};
-  EXPECT_TRUE(copy_file("s", "t"));
+  EXPECT_TRUE(copy("t"));
   g_world = nullptr;
   EXPECT_EQ(w.registered, nullptr);
   EXPECT_EQ(w.holds, 0);

@@ -43,6 +43,10 @@ bool makes_no_files(SysError err);
 // The disk or the user's quota is full.
 bool out_of_room(SysError err);
 
+// A name leads to no file that can be read: to nothing, to a folder, or
+// through links that go round in a loop.
+bool names_no_file(SysError err);
+
 // --- Files -----------------------------------------------------------
 
 // An open file: a descriptor on POSIX, a HANDLE on Windows.
@@ -53,11 +57,6 @@ struct FileCloser {
   void operator()(File* file) const;
 };
 using FilePtr = std::unique_ptr<File, FileCloser>;
-
-// Opens the chosen file for reading; anything but a regular file is
-// refused (kNotRegularFile). `*mode` receives its permission bits, for a
-// new target.
-SysError open_source(const std::string& path, FilePtr* file, unsigned* mode);
 
 struct PathStatus {
   bool exists = false;
@@ -74,8 +73,9 @@ struct Held {
   std::string folder;  // the folder part of `path` ("" for the current folder)
   std::string name;    // the last component of `path`
   PathStatus status;
-  FilePtr folder_file;  // where the platform holds folders open
-  FilePtr file;         // while status.regular
+  bool through_link = false;  // a symbolic link was followed to reach it
+  FilePtr folder_file;        // where the platform holds folders open
+  FilePtr file;               // while status.regular; a target folder itself where held
 };
 
 // Resolves `path` and holds what it leads to. A symbolic link is followed
@@ -86,12 +86,41 @@ struct Held {
 // folder is marked in_folder, with `held->folder` naming it.
 SysError hold_target(const std::string& path, Held* held);
 
+// Holds the file `name` (a last component) in the folder that `folder`,
+// a target that is a folder, holds: as hold_target, with the folder as it
+// was held, never looked up again by its name.
+SysError hold_in_folder(const Held& folder, const std::string& name, Held* held);
+
 // True when `again`, held anew from the same name, is what `held` holds:
 // the same folder, the same name, and the same file or still none.
 bool same_target(const Held& held, const Held& again);
 
+// True when `a` and `b` are one name: the same folder and the same last
+// component, each after its own symbolic links.
+bool same_place(const Held& a, const Held& b);
+
 // True when the held target is the very file `file` has open.
 bool same_file(File& file, const Held& target);
+
+// --- The choices ------------------------------------------------------
+
+// Holds a candidate file for reading, from the menu's reading of its first
+// line to the copy, so that the copy reads the very file the menu showed.
+// Its symbolic links are followed as hold_target follows them (the same
+// rule for sticky folders); a link that leads nowhere is ENOENT. Anything
+// but a regular file is refused before it is opened, since the open of a
+// device may act on it: EISDIR for a folder, kNotRegularFile otherwise.
+// `held->file` is open for reading; `*mode`, where asked, receives its
+// permission bits, for a new target.
+SysError hold_source(const std::string& path, Held* held, unsigned* mode = nullptr);
+
+// A file the menu shows: the name as the echo gives it, and the file held
+// for it, or why it could not be held (such an entry is never copied).
+struct Choice {
+  std::string name;
+  SysError error;
+  Held held;
+};
 
 // No error when the effective user may write the held, existing target.
 SysError check_writable(const Held& target);

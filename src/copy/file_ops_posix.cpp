@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "copy/file_ops.h"
@@ -109,6 +110,10 @@ bool makes_no_files(SysError err) { return err.code == ENOENT; }
 
 bool out_of_room(SysError err) { return err.code == ENOSPC || err.code == EDQUOT; }
 
+bool names_no_file(SysError err) {
+  return err.code == ENOENT || err.code == ENOTDIR || err.code == EISDIR || err.code == ELOOP;
+}
+
 // --- Facility: holding a file without opening it --------------------
 // The target's folder and the target itself are held open from the check
 // on. Linux and FreeBSD hold them with O_PATH, which needs no right to read
@@ -175,29 +180,6 @@ SysError ask_writable(const Held& target) { return ask_by_name(target); }
 
 // --- The source and the target ---------------------------------------
 
-SysError open_source(const std::string& path, FilePtr* file, unsigned* mode) {
-  // Anything but a regular file is refused before it is opened, in one
-  // set of words: the open of a device may act on it, and that of a
-  // socket fails in words of its own. O_NONBLOCK keeps a named pipe that
-  // slips in from blocking the open; the open file is checked again.
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-    return S_ISDIR(st.st_mode) ? SysError(EISDIR) : SysError(kNotRegularFile);
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0)
-    return last_error();
-  *file = adopt(fd);
-  if (fstat(fd, &st) != 0)
-    return last_error();
-  if (S_ISDIR(st.st_mode))
-    return EISDIR;
-  if (!S_ISREG(st.st_mode))
-    return kNotRegularFile;
-  clear_nonblock(fd);
-  *mode = st.st_mode & 0777;
-  return {};
-}
-
 namespace {
 
 // The kernel's guard for sticky folders (Linux's fs.protected_symlinks),
@@ -239,48 +221,166 @@ SysError hold_file(const struct stat& st, Held* held) {
   return same_inode(st, opened) ? SysError() : SysError(kTargetChanged);
 }
 
-}  // namespace
+// Holds the existing folder `held->name` whose status `st` was read in the
+// held folder, as a folder is held, without following a link.
+SysError hold_folder(const struct stat& st, Held* held) {
+  int fd =
+      openat(fd_of(*held->folder_file), held->name.c_str(), kHeldFolder | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0)
+    return errno == ENOENT || errno == ELOOP || errno == ENOTDIR ? SysError(kTargetChanged)
+                                                                 : last_error();
+  held->file = adopt(fd);
+  struct stat opened;
+  if (fstat(fd, &opened) != 0)
+    return last_error();
+  return same_inode(st, opened) ? SysError() : SysError(kTargetChanged);
+}
 
-SysError hold_target(const std::string& path, Held* held) {
-  std::string at = path;
+// Cuts the separators that end `path`, unless it is nothing else ("/");
+// true where there were any: the name must then be a folder.
+bool cut_trailing_separators(std::string* path) {
+  std::size_t last = path->find_last_not_of('/');
+  if (last == std::string::npos || last + 1 == path->size())
+    return false;
+  path->resize(last + 1);
+  return true;
+}
+
+// What a name's last component leads to, once its links are followed.
+struct Found {
+  bool exists = false;
+  bool folder_only = false;  // named with a trailing separator
+  struct stat st {};         // while it exists
+};
+
+// Follows the symbolic links of the last component of `path`, one hop at a
+// time in the held folder, each only as may_follow allows (kGuardedLink),
+// and leaves `held` holding the folder of the name it ends at, with that
+// name. A last component given with trailing separators ("dir/") is
+// followed so too, and must be a folder. `within`, where given, is the
+// folder, held already, in which `path` is a last component alone: it is
+// taken as it was held, not looked up again. The folders on the way are
+// resolved by the kernel, as any open resolves them. An error in reaching
+// a folder is marked in_folder, with `held->folder` naming it.
+SysError follow_links(std::string at, const Held* within, Held* held, Found* found) {
   bool through_link = false;
   for (int hops = 0; hops < 40; ++hops) {
+    bool folder_only = cut_trailing_separators(&at) || (hops > 0 && found->folder_only);
+    *found = Found();
+    found->folder_only = folder_only;
+    bool in_held_folder = hops == 0 && within != nullptr;
+    if (in_held_folder) {
+      std::string name = std::move(at);
+      at = within->path;
+      if (at.empty() || at.back() != '/')
+        at += '/';
+      at += name;
+    }
     *held = Held();
     held->path = at;
+    held->through_link = through_link;
     std::size_t folder_length = folder_part_length(at, PathStyle::posix);
     held->folder = at.substr(0, folder_length);
     held->name = at.substr(folder_length);
     if (held->name.empty())
-      held->name = ".";  // "dir/" and "/" name the folder itself
-    if (SysError err = open_folder(held->folder, &held->folder_file)) {
+      held->name = ".";  // "/" names the folder itself
+    if (in_held_folder) {
+      int fd = fcntl(fd_of(*within->file), F_DUPFD_CLOEXEC, 0);
+      if (fd < 0)
+        return last_error();
+      held->folder_file = adopt(fd);
+    } else if (SysError err = open_folder(held->folder, &held->folder_file)) {
       err.in_folder = true;
       return err;
     }
     int folder = fd_of(*held->folder_file);
-    struct stat st;
-    if (fstatat(folder, held->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno != ENOENT)
-        return last_error();
-      return through_link ? SysError(kDanglingLink) : SysError();
-    }
-    if (!S_ISLNK(st.st_mode)) {
-      held->status.exists = true;
-      held->status.folder = S_ISDIR(st.st_mode);
-      held->status.regular = S_ISREG(st.st_mode);
-      return held->status.regular ? hold_file(st, held) : SysError();
+    if (fstatat(folder, held->name.c_str(), &found->st, AT_SYMLINK_NOFOLLOW) != 0)
+      return errno == ENOENT ? SysError() : last_error();
+    if (!S_ISLNK(found->st.st_mode)) {
+      found->exists = true;
+      return {};
     }
     struct stat folder_st;
     if (fstat(folder, &folder_st) != 0)
       return last_error();
-    if (!may_follow(folder_st, st))
+    if (!may_follow(folder_st, found->st))
       return kGuardedLink;
     std::string next;
-    if (SysError err = read_link(folder, held->name, st.st_size, &next))
+    if (SysError err = read_link(folder, held->name, found->st.st_size, &next))
       return err;
     at = next[0] == '/' ? next : held->folder + next;
     through_link = true;
   }
   return ELOOP;
+}
+
+// Takes what follow_links found as the target, and holds it where it is a
+// regular file or a folder.
+SysError settle_target(const Found& found, Held* held) {
+  if (!found.exists) {
+    if (held->through_link)
+      return kDanglingLink;
+    return found.folder_only ? SysError(ENOENT) : SysError();
+  }
+  held->status.exists = true;
+  held->status.folder = S_ISDIR(found.st.st_mode);
+  held->status.regular = S_ISREG(found.st.st_mode);
+  if (found.folder_only && !held->status.folder)
+    return ENOTDIR;
+  if (held->status.regular)
+    return hold_file(found.st, held);
+  return held->status.folder ? hold_folder(found.st, held) : SysError();
+}
+
+}  // namespace
+
+SysError hold_target(const std::string& path, Held* held) {
+  Found found;
+  if (SysError err = follow_links(path, nullptr, held, &found))
+    return err;
+  return settle_target(found, held);
+}
+
+SysError hold_in_folder(const Held& folder, const std::string& name, Held* held) {
+  Found found;
+  if (SysError err = follow_links(name, &folder, held, &found))
+    return err;
+  held->through_link = held->through_link || folder.through_link;
+  return settle_target(found, held);
+}
+
+SysError hold_source(const std::string& path, Held* held, unsigned* mode) {
+  Found found;
+  if (SysError err = follow_links(path, nullptr, held, &found))
+    return err;
+  // Anything but a regular file is refused before it is opened, in one
+  // set of words: the open of a device may act on it, and that of a
+  // socket fails in words of its own. O_NONBLOCK keeps a named pipe that
+  // slips in from blocking the open; the open file must be the one seen.
+  if (!found.exists)
+    return ENOENT;
+  if (S_ISDIR(found.st.st_mode))
+    return EISDIR;
+  if (found.folder_only)
+    return ENOTDIR;
+  if (!S_ISREG(found.st.st_mode))
+    return kNotRegularFile;
+  int fd = openat(fd_of(*held->folder_file), held->name.c_str(),
+                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0)
+    return errno == ENOENT || errno == ELOOP ? SysError(kTargetChanged) : last_error();
+  held->file = adopt(fd);
+  struct stat opened;
+  if (fstat(fd, &opened) != 0)
+    return last_error();
+  if (!same_inode(found.st, opened))
+    return kTargetChanged;
+  clear_nonblock(fd);
+  held->status.exists = true;
+  held->status.regular = true;
+  if (mode != nullptr)
+    *mode = opened.st_mode & 0777;
+  return {};
 }
 
 bool same_target(const Held& held, const Held& again) {
@@ -292,6 +392,13 @@ bool same_target(const Held& held, const Held& again) {
     return !held.file && !again.file && held.status.exists == again.status.exists;
   return fstat(fd_of(*held.file), &a) == 0 && fstat(fd_of(*again.file), &b) == 0 &&
          same_inode(a, b);
+}
+
+bool same_place(const Held& a, const Held& b) {
+  struct stat x, y;
+  return a.name == b.name && a.folder_file && b.folder_file &&
+         fstat(fd_of(*a.folder_file), &x) == 0 && fstat(fd_of(*b.folder_file), &y) == 0 &&
+         same_inode(x, y);
 }
 
 bool same_file(File& file, const Held& target) {

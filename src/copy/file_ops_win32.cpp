@@ -133,18 +133,12 @@ bool out_of_room(SysError err) {
   return err.code == ERROR_DISK_FULL || err.code == ERROR_HANDLE_DISK_FULL;
 }
 
-// --- The source and the target ---------------------------------------
-
-SysError open_source(const std::string& path, FilePtr* file, unsigned* mode) {
-  HANDLE handle = open_wide(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN);
-  if (handle == INVALID_HANDLE_VALUE)
-    return last_error();
-  *file = adopt(handle);
-  *mode = 0;
-  // Devices and pipes (CON, NUL, COM1...) could block or never end.
-  return GetFileType(handle) == FILE_TYPE_DISK ? SysError() : SysError(kNotRegularFile);
+bool names_no_file(SysError err) {
+  return err.code == ERROR_FILE_NOT_FOUND || err.code == ERROR_PATH_NOT_FOUND ||
+         err.code == ERROR_CANT_RESOLVE_FILENAME;
 }
+
+// --- The source and the target ---------------------------------------
 
 namespace {
 
@@ -206,6 +200,7 @@ SysError hold_target(const std::string& path, Held* held) {
   if (!file_id(handle, &info))
     return last_error();
   held->status.exists = true;
+  held->through_link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   held->status.folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   held->status.regular =
       !held->status.folder && (info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) == 0;
@@ -220,6 +215,59 @@ bool same_target(const Held& held, const Held& again) {
   if (!held.file || !again.file)
     return !held.file && !again.file;
   return same_id(held_handle(held), held_handle(again));
+}
+
+SysError hold_in_folder(const Held& folder, const std::string& name, Held* held) {
+  std::string path = folder.path;
+  if (!path.empty() && !is_separator(path.back()))
+    path += preferred_separator();
+  SysError err = hold_target(path + name, held);
+  held->through_link = held->through_link || folder.through_link;
+  return err;
+}
+
+namespace {
+
+// Where the open `handle` is, as the system names it, in `held`.
+void final_path(HANDLE handle, Held* held) {
+  std::vector<wchar_t> final(32768);
+  DWORD n = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n > 0 && n < final.size()) {
+    held->path = narrow_name(std::wstring(final.data(), n));
+    split(held);
+  }
+}
+
+}  // namespace
+
+SysError hold_source(const std::string& path, Held* held, unsigned* mode) {
+  *held = Held();
+  held->path = path;
+  split(held);
+  // Shared for every use, so that holding the menu's files keeps no other
+  // program from them; devices and pipes (CON, NUL, COM1...) could block
+  // or never end.
+  HANDLE handle =
+      open_wide(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+  if (handle == INVALID_HANDLE_VALUE)
+    return last_error();
+  held->file = adopt(handle);
+  if (GetFileType(handle) != FILE_TYPE_DISK)
+    return kNotRegularFile;
+  DWORD attributes = GetFileAttributesW(system_path(path).c_str());
+  held->through_link =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  final_path(handle, held);
+  held->status.exists = true;
+  held->status.regular = true;
+  if (mode != nullptr)
+    *mode = 0;
+  return {};
+}
+
+bool same_place(const Held& a, const Held& b) {
+  return a.status.exists && b.status.exists && a.path == b.path;
 }
 
 bool same_file(File& file, const Held& target) {

@@ -12,6 +12,7 @@
 #include "choices/find_match.h"
 #include "choices/sort_choices.h"
 #include "copy/copy_file.h"
+#include "copy/file_ops.h"
 #include "dialogue/console.h"
 #include "dialogue/first_line.h"
 #include "dialogue/output.h"
@@ -98,20 +99,26 @@ void collect(const char* const* first, const char* const* last, ChoiceList* choi
     collect_pattern(*first, &name, choices);
 }
 
-// Shows up to kMaxNames entries and returns their names in menu order.
-std::vector<const char*> show_menu(const ChoiceNode* list) {
-  std::vector<const char*> names;
+// Shows up to kMaxNames entries and returns them in menu order. Each file
+// is held from the reading of its first line on, so that the copy reads
+// the very file whose line was shown; an entry that could not be held
+// keeps why, and is never opened again as something else.
+std::vector<Choice> show_menu(const ChoiceNode* list) {
+  std::vector<Choice> shown;
+  shown.reserve(kMaxNames);
   std::string line;
-  for (; list != nullptr && names.size() < kMaxNames; list = list->next) {
-    const char label[] = {static_cast<char>('A' + names.size()), ')', ' '};
-    if (read_first_line(list->name, &line))
+  for (; list != nullptr && shown.size() < kMaxNames; list = list->next) {
+    const char label[] = {static_cast<char>('A' + shown.size()), ')', ' '};
+    Choice& entry = shown.emplace_back();
+    entry.name = list->name;
+    entry.error = hold_source(entry.name, &entry.held);
+    if (!entry.error && read_first_line(*entry.held.file, &line))
       write_segments(Stream::output, {{Kind::text, std::string_view(label, sizeof label)},
                                       {Kind::first_line, line}});
     else
       write_text(Stream::output, std::string(label, sizeof label) + "can't open\n");
-    names.push_back(list->name);
   }
-  return names;
+  return shown;
 }
 
 // Asks until the answer names an entry, and gives its index; reported
@@ -136,10 +143,11 @@ SysError ask(int entries, int* index) {
 // The copy, with a line of its progress where standard error is a
 // terminal; the line is gone again before anything else is written, and
 // before the program ends on a signal.
-std::optional<CopyFailure> copy_with_progress(const std::string& source,
+std::optional<CopyFailure> copy_with_progress(const std::vector<Choice>& shown, int chosen,
                                               const std::string& target) {
+  auto index = static_cast<std::size_t>(chosen);
   if (!error_stream_is_terminal())
-    return copy_file(source, target);
+    return copy_file(shown, index, target);
   auto start = std::chrono::steady_clock::now();
   ProgressLine line(
       [start] {
@@ -147,7 +155,7 @@ std::optional<CopyFailure> copy_with_progress(const std::string& source,
       },
       [](const std::string& text) { write_text(Stream::error, text); });
   write_on_signal(&line.erasure());
-  std::optional<CopyFailure> failure = copy_file(source, target, &line);
+  std::optional<CopyFailure> failure = copy_file(shown, index, target, &line);
   line.finish();
   write_on_signal(nullptr);
   return failure;
@@ -172,13 +180,13 @@ int run_pickcopy(int argc, const char* const* args) {
   ChoiceList choices;
   collect(args + 2, args + argc, &choices);
   choices.head = sort_choices(choices.head);
-  std::vector<const char*> names = show_menu(choices.head);
+  std::vector<Choice> shown = show_menu(choices.head);
 
   int index = 0;
-  if (ask(static_cast<int>(names.size()), &index))
+  if (ask(static_cast<int>(shown.size()), &index))
     return 1;
   write_segments(Stream::output, {{Kind::text, "The command is: copy "},
-                                  {Kind::name, names[index]},
+                                  {Kind::name, shown[index].name},
                                   {Kind::text, " "},
                                   {Kind::name, target},
                                   {Kind::text, "\n"}});
@@ -188,9 +196,9 @@ int run_pickcopy(int argc, const char* const* args) {
     report_failure("standard output", words_for(err));
     return 1;
   }
-  std::optional<CopyFailure> failure = copy_with_progress(names[index], target);
+  std::optional<CopyFailure> failure = copy_with_progress(shown, index, target);
   if (failure) {
-    report_failure(failure->file, failure->reason);
+    report_failure(failure->file, failure->reason, failure->other, failure->after);
     return 1;
   }
   return 0;

@@ -1,31 +1,23 @@
 // POSIX has no text mode, so it is emulated here: the menu then looks the
 // same on every platform for the same files.
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
 
+#include "copy/file_ops.h"
 #include "dialogue/first_line.h"
 
 namespace {
 
 constexpr int kEnd = -1;
 
-// Delivers bytes of a file as text-mode reading would, from the
-// descriptor it owns.
+// Delivers bytes of an open file as text-mode reading would, from its
+// start. It reads at its own offset (pread), so the file's own stays where
+// it was for the copy that follows.
 class TextReader {
  public:
   explicit TextReader(int fd) : fd_(fd) {}
-  ~TextReader() {
-    if (fd_ >= 0)
-      close(fd_);
-  }
-  TextReader(const TextReader&) = delete;
-  TextReader& operator=(const TextReader&) = delete;
-
-  int fd() const { return fd_; }
 
   int get() {
     int c = raw();
@@ -42,16 +34,18 @@ class TextReader {
       return true;
     ssize_t n;
     do
-      n = read(fd_, buffer_, sizeof buffer_);
+      n = pread(fd_, buffer_, sizeof buffer_, offset_);
     while (n < 0 && errno == EINTR);
     next_ = 0;
     size_ = n > 0 ? static_cast<std::size_t>(n) : 0;
+    offset_ += static_cast<off_t>(size_);
     return size_ > 0;
   }
   int raw() { return fill() ? static_cast<unsigned char>(buffer_[next_++]) : kEnd; }
   int peek() { return fill() ? static_cast<unsigned char>(buffer_[next_]) : kEnd; }
 
   int fd_;
+  off_t offset_ = 0;
   char buffer_[512];
   std::size_t next_ = 0;
   std::size_t size_ = 0;
@@ -59,16 +53,8 @@ class TextReader {
 
 }  // namespace
 
-bool read_first_line(const std::string& name, std::string* line) {
-  // Only regular files are read at all, and nothing else is opened: the
-  // open of a device may act on it. O_NONBLOCK keeps a named pipe that
-  // slips in from blocking the open.
-  struct stat st;
-  if (stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-    return false;
-  TextReader reader(open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (reader.fd() < 0 || fstat(reader.fd(), &st) != 0 || !S_ISREG(st.st_mode))
-    return false;
+bool read_first_line(File& file, std::string* line) {
+  TextReader reader(static_cast<int>(file.handle));
   line->clear();
   while (line->size() < kFirstLineLength) {
     int c = reader.get();

@@ -4,11 +4,14 @@
 
 #include "dialogue/output.h"
 
-void report_failure(const std::string& what, const std::string& reason) {
+void report_failure(const std::string& what, const std::string& reason, const std::string& other,
+                    const std::string& after) {
   write_segments(Stream::error, {{Kind::text, "pickcopy: "},
                                  {Kind::name, what},
                                  {Kind::text, ": "},
                                  {Kind::text, reason},
+                                 {Kind::name, other},
+                                 {Kind::text, after},
                                  {Kind::text, "\n"}});
 }
 

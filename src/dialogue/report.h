@@ -4,11 +4,13 @@
 
 #include <string>
 
-// Writes "pickcopy: <what>: <reason>\n": what failed (a file, "standard
-// input") and why, in the system's words or pickcopy's own. The file is
-// written as a name (see dialogue/output.h): on a terminal its control
-// characters show as '?'.
-void report_failure(const std::string& what, const std::string& reason);
+// Writes "pickcopy: <what>: <reason><other><after>\n": what failed (a
+// file, "standard input") and why, in the system's words or pickcopy's
+// own, where these may name another file (`other`). The files are written
+// as names (see dialogue/output.h): on a terminal their control characters
+// show as '?'.
+void report_failure(const std::string& what, const std::string& reason,
+                    const std::string& other = {}, const std::string& after = {});
 
 // Writes "pickcopy: out of storage \n", the message of a run that ran out
 // of memory, with the space before its newline that scripts have seen.

@@ -123,6 +123,11 @@ class FaultInjection(unittest.TestCase):
                 continue  # a facility this build does not use
             renamed_at = trace.index("renameat")
             checked_at = trace.index("faccessat")  # the target is held by then
+            # Then the chosen name is held again, to be compared with the
+            # file the menu held (whose own opens, before the echo, are not
+            # in the trace): a failure there names the chosen file.
+            source_from = trace.index("open_folder", checked_at)
+            source_to = trace.index("openat", source_from)
             in_place = force.startswith("renameat")
             for position, call in enumerate(trace):
                 nth = trace[:position + 1].count(call)
@@ -151,7 +156,7 @@ class FaultInjection(unittest.TestCase):
                         self.assertEqual((lines, state), ([], new), where)
                         continue
                     self.assertEqual(len(lines), 1, where)
-                    source_side = call in self.SOURCE_SIDE or (call == "open" and nth == 1)
+                    source_side = call in self.SOURCE_SIDE or source_from <= position <= source_to
                     # The folder is held, and the temporary file made and
                     # named in it: there the folder is named.
                     folder_side = call in ("open_tmpfile", "open_create", "linkat") or (
