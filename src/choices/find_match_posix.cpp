@@ -134,7 +134,9 @@ MatchStart find_match(const char* pattern, MatchSearchPtr* search) {
   return MatchStart::kSearch;
 }
 
-bool find_match(MatchSearch& search, std::string* name) {
+bool find_match(MatchSearch& search, std::string* name, std::string* ordered_as) {
+  if (ordered_as != nullptr)
+    ordered_as->clear();  // a name is ordered by its own bytes
   if (!search.levels.empty() && next_match(search, name)) {
     search.delivered = true;
     return true;
