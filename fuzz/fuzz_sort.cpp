@@ -17,8 +17,8 @@
 namespace {
 
 bool nodes_agree(const ChoiceNode* a, const ChoiceNode* b) {
-  return compare_names(a->name, a->folder_length, b->name, b->folder_length) ==
-         compare_names(a->name, b->name);
+  return compare_names(a->ordered_as, a->folder_length, b->ordered_as, b->folder_length) ==
+         compare_names(a->ordered_as, b->ordered_as);
 }
 
 }  // namespace

@@ -16,10 +16,18 @@ std::size_t aligned(std::size_t size) {
   return (size + align - 1) / align * align;
 }
 
-void link_node(ChoiceList* list, void* room, const char* name) {
-  // The folder part as compare_names sees it: the name ends at its first
+void link_node(ChoiceList* list, void* room, const char* name, const char* ordered_as) {
+  // The folder part as compare_names sees it: the text ends at its first
   // zero byte.
-  list->head = new (room) ChoiceNode{list->head, name, folder_part_length(name)};
+  list->head = new (room) ChoiceNode{list->head, name, ordered_as, folder_part_length(ordered_as)};
+}
+
+// A copy of `text` and its terminator at `room`.
+char* copy_text(char* room, std::string_view text) {
+  if (!text.empty())
+    std::memcpy(room, text.data(), text.size());
+  room[text.size()] = '\0';
+  return room;
 }
 
 }  // namespace
@@ -53,16 +61,18 @@ void* ChoiceList::allocate(std::size_t size) {
   return room;
 }
 
-void add_choice(ChoiceList* list, std::string_view name) {
-  // The node, then the name and its terminator.
-  char* room = static_cast<char*>(list->allocate(sizeof(ChoiceNode) + name.size() + 1));
-  char* text = room + sizeof(ChoiceNode);
-  if (!name.empty())
-    std::memcpy(text, name.data(), name.size());
-  text[name.size()] = '\0';
-  link_node(list, room, text);
+void add_choice(ChoiceList* list, std::string_view name, std::string_view ordered_as) {
+  // The node, then the name and its terminator, then the ordered form and
+  // its terminator where there is one.
+  std::size_t size = sizeof(ChoiceNode) + name.size() + 1;
+  if (!ordered_as.empty())
+    size += ordered_as.size() + 1;
+  char* room = static_cast<char*>(list->allocate(size));
+  char* text = copy_text(room + sizeof(ChoiceNode), name);
+  char* order = ordered_as.empty() ? text : copy_text(text + name.size() + 1, ordered_as);
+  link_node(list, room, text, order);
 }
 
 void add_lasting_choice(ChoiceList* list, const char* name) {
-  link_node(list, list->allocate(sizeof(ChoiceNode)), name);
+  link_node(list, list->allocate(sizeof(ChoiceNode)), name, name);
 }

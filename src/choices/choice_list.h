@@ -11,7 +11,10 @@
 struct ChoiceNode {
   ChoiceNode* next;
   const char* name;
-  std::size_t folder_length;  // of the name's folder part, up to its last separator
+  // The bytes the menu's order compares: `name` itself, or on Windows the
+  // bytes the dialogue writes for it.
+  const char* ordered_as;
+  std::size_t folder_length;  // of ordered_as's folder part, up to its last separator
 };
 
 class ChoiceList {
@@ -34,10 +37,11 @@ class ChoiceList {
   std::size_t room_ = 0;
 };
 
-// Links a new node holding a copy of `name` in front of the list. Throws
+// Links a new node holding a copy of `name` in front of the list, ordered
+// as `ordered_as` where that is given, else as `name`. Throws
 // std::bad_alloc when memory runs out, which the program reports as "out
 // of storage".
-void add_choice(ChoiceList* list, std::string_view name);
+void add_choice(ChoiceList* list, std::string_view name, std::string_view ordered_as = {});
 
 // Links a new node for `name` itself in front of the list, without a copy:
 // the text must stay as it is for as long as the list lasts. Throws as

@@ -27,7 +27,11 @@ MatchStart find_match(const char* pattern, MatchSearchPtr* search);
 
 // Fetches the next name of `search` into `*name`: the pattern's folder
 // prefix followed by the entry's name. Returns false once the search is
-// exhausted. Entries come in the platform's own order, unfiltered.
-bool find_match(MatchSearch& search, std::string* name);
+// exhausted. Entries come in the platform's own order, unfiltered but for
+// names that Windows matched only through their short (8.3) form. Where
+// `ordered_as` is given, it receives the bytes by which the menu orders
+// the name where they differ from the name itself (on Windows, the bytes
+// the dialogue writes for it), and is left empty otherwise.
+bool find_match(MatchSearch& search, std::string* name, std::string* ordered_as = nullptr);
 
 #endif  // PICKCOPY_CHOICES_FIND_MATCH_H_

@@ -131,4 +131,8 @@ MatchStart find_match(const char* pattern, MatchSearchPtr* search) {
   return MatchStart::kSearch;
 }
 
-bool find_match(MatchSearch& search, std::string* name) { return next_match(search, name); }
+bool find_match(MatchSearch& search, std::string* name, std::string* ordered_as) {
+  if (ordered_as != nullptr)
+    ordered_as->clear();  // a name is ordered by its own bytes
+  return next_match(search, name);
+}

@@ -8,13 +8,13 @@ namespace {
 
 // Merges two ordered lists; `a` comes from earlier in the pending list than
 // `b`, and on a tie a's node goes first, so the merge is stable. Nodes are
-// compared as compare_names compares their names, with the folder part
-// each node keeps.
+// compared as compare_names compares their ordered forms, with the folder
+// part each node keeps.
 ChoiceNode* merge_choices(ChoiceNode* a, ChoiceNode* b) {
   ChoiceNode head{};
   ChoiceNode* tail = &head;
   while (a != nullptr && b != nullptr) {
-    int order = compare_names(a->name, a->folder_length, b->name, b->folder_length);
+    int order = compare_names(a->ordered_as, a->folder_length, b->ordered_as, b->folder_length);
     ChoiceNode** from = order <= 0 ? &a : &b;
     ChoiceNode* node = *from;
     *from = node->next;

@@ -84,4 +84,22 @@ TEST(ChoiceList, NamesOfAnyLengthKeepTheirText) {
   EXPECT_EQ(name, names.rend());
 }
 
+TEST(ChoiceList, NamesOrderedByOtherBytes) {
+  // Windows orders a name by the bytes the dialogue writes for it, which
+  // the node keeps beside the name itself.
+  ChoiceList list;
+  add_choice(&list, "b-held", "dir/1");
+  add_choice(&list, "a-held", "dir/2");
+  add_choice(&list, "c");
+  EXPECT_STREQ(list.head->ordered_as, "c");
+  EXPECT_EQ(list.head->ordered_as, list.head->name);  // no second copy
+  list.head = sort_choices(list.head);
+  Names out;
+  for (const ChoiceNode* n = list.head; n != nullptr; n = n->next)
+    out.push_back(n->name);
+  EXPECT_EQ(out, (Names{"c", "b-held", "a-held"}));  // by name it would be the reverse
+  EXPECT_EQ(list.head->next->folder_length, 4u);
+  EXPECT_STREQ(list.head->next->ordered_as, "dir/1");
+}
+
 }  // namespace

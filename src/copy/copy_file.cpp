@@ -10,7 +10,9 @@
 //    still lead to the held source.
 // 3. Atomic replace: a temporary file in the held folder takes the data and
 //    the held target's identity, is flushed, and, once the target's name is
-//    seen to lead to the held file still, is renamed over it.
+//    seen to lead to the held file still, is renamed over it. A new target
+//    replaces nothing that has come to have its name. A replace that the
+//    system does in steps and that stopped half-way keeps both files.
 // 4. Where the system refuses that (the folder, the mount or the identity
 //    will not allow it), the data are written over the held target in place,
 //    unless that file is another of the shown choices.
@@ -139,8 +141,10 @@ class Replacement {
         [&](const std::string& name) { return create_new(target_, name, mode, &file_); });
   }
 
-  // Makes the file stay under a name once closed, just before the rename:
-  // a file without a name gets one, a named one stops being marked to go.
+  // Makes the file stay under a name once closed, just before the rename
+  // and after the last check, so that until then whatever ends the copy
+  // leaves nothing: a file without a name gets one, a named one stops
+  // being marked to go.
   SysError settle(bool new_target) {
     if (!name_.empty())
       return keep_temporary(*file_, new_target);
@@ -148,12 +152,17 @@ class Replacement {
   }
 
   File& file() { return *file_; }
+  const std::string& name() const { return name_; }
   SysError close() { return close_file(std::move(file_)); }
 
-  SysError replace() {
+  // Puts the file in the target's place, the old target set aside under
+  // `aside` on the way where the system replaces in steps. A replace
+  // stopped half-way keeps the file, as the only copy of the new content
+  // beside the only copy of the old.
+  SysError replace(const std::string& aside) {
     SignalHold hold(cleanup_);
-    SysError err = replace_file(target_, name_);
-    if (!err)
+    SysError err = replace_file(target_, name_, aside);
+    if (!err || err.half_done)
       forget();
     return err;
   }
@@ -202,18 +211,22 @@ enum class Step {
   kData,
   kIdentity,
   kFlush,
+  kCheck,
   kName,
   kClose,
-  kCheck,
   kRename,
+  kAside,
   kSyncFolder,
   kDone
 };
 
-// Where the atomic replace stopped, and why.
+// Where the atomic replace stopped, and why; the names of the files a
+// replace stopped half-way kept, or of the old target left aside.
 struct Stop {
   Step step;
   SysError err;
+  std::string aside = {};
+  std::string kept = {};
 };
 
 Stop replace_atomically(File& in, unsigned source_mode, const Target& t, ExitCleanup* cleanup,
@@ -236,14 +249,22 @@ Stop replace_atomically(File& in, unsigned source_mode, const Target& t, ExitCle
       return {Step::kIdentity, err};
   if (SysError err = flush_file(r.file()))
     return {Step::kFlush, err};
+  if (SysError err = check_unchanged(t))
+    return {Step::kCheck, err};
   if (SysError err = r.settle(!exists))
     return {Step::kName, err};
   if (SysError err = r.close())
     return {Step::kClose, err};
-  if (SysError err = check_unchanged(t))
-    return {Step::kCheck, err};
-  if (SysError err = r.replace())
-    return {Step::kRename, err};
+  const std::string aside = temporary_name();
+  const std::string kept = r.name();
+  if (SysError err = r.replace(aside)) {
+    // A new target's name that some file has taken meanwhile.
+    if (!exists && name_taken(err))
+      return {Step::kCheck, kTargetChanged};
+    return {Step::kRename, err, aside, kept};
+  }
+  if (SysError err = remove_aside(t.held, aside))
+    return {Step::kAside, err, aside};
   if (SysError err = sync_folder(t.held))
     return {Step::kSyncFolder, err};
   return {Step::kDone, {}};
@@ -353,6 +374,12 @@ std::optional<CopyFailure> copy_file(const std::vector<Choice>& shown, std::size
     return said(t.shown,
                 "the new content is in place, but its folder could not be flushed to disk: " +
                     describe_error(stop.err));
+  if (stop.step == Step::kAside)
+    return said(t.shown, "the new content is in place, but the old content is left beside it as " +
+                             stop.aside + ": " + describe_error(stop.err));
+  if (stop.step == Step::kRename && stop.err.half_done)
+    return said(t.shown, describe_error(stop.err) + "; the old content is kept beside it as " +
+                             stop.aside + " and the new content as " + stop.kept);
   if (stop.step == Step::kCheck)
     return failure(t.shown, stop.err);
   if (!status.exists || !in_place_instead(stop)) {

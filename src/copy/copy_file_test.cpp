@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "copy/file_ops.h"
@@ -69,6 +70,10 @@ struct World {
   std::vector<std::string> shown = {"s"};  // the menu's names; the first is chosen
   const char* registered = nullptr;        // the name the signals would remove
   int holds = 0;                           // signals held, less released
+  bool in_steps = false;  // the replace sets the old target aside first, as Windows'
+  std::string aside;      // the names the last replace was given
+  std::string kept;
+  std::function<void(World&)> before_replace;  // what another program does just then
 
   SysError call(const std::string& operation) {
     log.push_back(operation);
@@ -309,12 +314,33 @@ SysError flush_file(File&) { return world().call("flush_file"); }
 
 SysError close_file(FilePtr) { return world().call("close_file"); }
 
-SysError replace_file(const Held& target, const std::string& name) {
-  if (SysError err = world().call("replace_file"))
+SysError replace_file(const Held& target, const std::string& name, const std::string& aside) {
+  World& w = world();
+  w.aside = aside;
+  w.kept = name;
+  if (w.before_replace)
+    w.before_replace(w);
+  SysError err = w.call("replace_file");
+  if (!target.status.exists) {
+    if (!err && w.files.count(target.path) != 0)
+      err = kExists;  // a new target replaces nothing
+  } else if (w.in_steps) {
+    w.files[target.folder + aside] = w.files.at(target.path);
+    w.files.erase(target.path);
+    err.half_done = static_cast<bool>(err);  // and nothing could be put right
+  }
+  if (err)
     return err;
   std::string from = target.folder + name;
-  world().files[target.path] = world().files.at(from);
-  world().files.erase(from);
+  w.files[target.path] = w.files.at(from);
+  w.files.erase(from);
+  return {};
+}
+
+SysError remove_aside(const Held& target, const std::string& aside) {
+  if (SysError err = world().call("remove_aside"))
+    return err;
+  world().files.erase(target.folder + aside);
   return {};
 }
 
@@ -354,6 +380,10 @@ struct Case {
   std::string reason;   // what the message says after the file
   std::string content;  // of the target afterwards
   bool in_place;        // written in place, not replaced
+  // Kept beside the target: the old content under the name it was set
+  // aside as ({aside} in the reason), the new under its own ({kept}).
+  bool aside_kept = false;
+  bool new_kept = false;
 };
 
 // The source "s" holds "new" with bits 0755; the target "t" holds "old"
@@ -577,6 +607,26 @@ TEST(CopyFile, Decisions) {
          fail(w, "replace_file", kCrossDevice);
        },
        "", "", "new", true},
+      {"a file that takes a new target's name meanwhile is not replaced", "d/t",
+       [](World& w) { w.before_replace = [](World& w) { w.files["d/t"] = file("theirs", 0644); }; },
+       "d/t", "changed", "theirs", false},
+      {"a replace in steps sets the old target aside and removes it", "t",
+       [](World& w) { w.in_steps = true; }, "", "", "new", false},
+      {"a replace in steps stopped half-way keeps both contents", "t",
+       [](World& w) {
+         w.in_steps = true;
+         fail(w, "replace_file", kIo);
+       },
+       "t", "i/o error; the old content is kept beside it as {aside} and the new content as {kept}",
+       "", false, true, true},
+      {"an old target that cannot be removed from aside is named", "t",
+       [](World& w) {
+         w.in_steps = true;
+         fail(w, "remove_aside", kIo);
+       },
+       "t",
+       "the new content is in place, but the old content is left beside it as {aside}: i/o error",
+       "new", false, true},
   };
   for (const Case& c : cases) {
     World w = make_world();
@@ -593,13 +643,20 @@ TEST(CopyFile, Decisions) {
     g_world = nullptr;
 
     SCOPED_TRACE(c.what);
+    std::string reason = c.reason;
+    const std::pair<std::string, std::string> names[] = {{"{aside}", w.aside}, {"{kept}", w.kept}};
+    for (const auto& [field, name] : names) {
+      std::size_t at = reason.find(field);
+      if (at != std::string::npos)
+        reason.replace(at, field.size(), name);
+    }
     if (c.failed.empty()) {
       EXPECT_FALSE(failure) << failure->file << ": " << failure->reason;
     } else {
       EXPECT_TRUE(failure);
       if (failure) {
         EXPECT_EQ(failure->file, c.failed);
-        EXPECT_EQ(failure->reason + failure->other + failure->after, c.reason);
+        EXPECT_EQ(failure->reason + failure->other + failure->after, reason);
       }
     }
     // A failure changes no file but the target; a success no other file
@@ -614,12 +671,21 @@ TEST(CopyFile, Decisions) {
     auto target = w.files.find(c.target);
     EXPECT_EQ(target != w.files.end() ? target->second.data : "", c.content);
     EXPECT_EQ(w.used("open_in_place"), c.in_place);
-    // No temporary file is left, whatever happened.
+    // No temporary file is left, whatever happened, but the contents a
+    // replace could not put right.
     std::set<std::string> after;
     for (const auto& file : w.files)
       after.insert(file.first);
     after.erase(c.target);
     before.erase(c.target);
+    if (c.aside_kept) {
+      EXPECT_EQ(w.files[w.aside].data, "old");
+      before.insert(w.aside);
+    }
+    if (c.new_kept) {
+      EXPECT_EQ(w.files[w.kept].data, "new");
+      before.insert(w.kept);
+    }
     EXPECT_EQ(after, before);
     EXPECT_TRUE(w.open.empty()) << "a file left open";
     EXPECT_EQ(w.holds, 0);

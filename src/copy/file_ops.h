@@ -166,7 +166,9 @@ SysError carry_identity(const Held& target, File& out);
 // same length. Holes in `in` stay holes where the system can tell. With
 // `over_old`, `out` holds old data that must not show through. An error in
 // reading `in` is marked in_source. `progress` (null for none) is told of
-// each piece.
+// each piece. On Windows `out` is given its new length before any byte is
+// written, so that a target that cannot take it (another program maps it)
+// is refused as it was.
 SysError copy_data(File& in, File& out, bool over_old, CopyProgress* progress);
 
 // No error where the data of `in` can be written over those of `out`
@@ -181,7 +183,18 @@ SysError flush_file(File& file);
 SysError close_file(FilePtr file);
 
 // Renames `name`, in the target's folder, over the target in one step.
-SysError replace_file(const Held& target, const std::string& name);
+// Where the system can tell (Windows), a target held as new replaces no
+// file that has come to have its name: name_taken(). Where the system
+// replaces in steps (Windows), the old target is first renamed to `aside`,
+// a fresh name in the same folder, and stays there until remove_aside(); a
+// replace that fails half-way is put right where it can be, as the
+// platform's file says, and where it cannot, both files are kept and the
+// error is marked half_done.
+SysError replace_file(const Held& target, const std::string& name, const std::string& aside);
+
+// Removes the old target from under `aside` after a replace, and nothing
+// else that may have come to have that name.
+SysError remove_aside(const Held& target, const std::string& aside);
 
 // Removes `name` from the target's folder. Only a temporary file that is
 // being given up is removed, and nothing better can be done where that

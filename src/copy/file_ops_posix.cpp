@@ -501,10 +501,14 @@ SysError close_file(FilePtr file) {
   return result(close(fd));
 }
 
-SysError replace_file(const Held& target, const std::string& name) {
+// A rename replaces in one step: it happens whole or not at all, and sets
+// nothing aside.
+SysError replace_file(const Held& target, const std::string& name, const std::string&) {
   int folder = fd_of(*target.folder_file);
   return result(renameat(folder, name.c_str(), folder, target.name.c_str()));
 }
+
+SysError remove_aside(const Held&, const std::string&) { return {}; }
 
 void remove_file(const Held& target, const std::string& name) {
   unlinkat(fd_of(*target.folder_file), name.c_str(), 0);

@@ -3,7 +3,10 @@
 // ReplaceFileW, which keeps the replaced file's attributes, security
 // descriptor, alternate data streams and creation time; the attributes
 // and creation time are also set on the new file beforehand, and the
-// attributes again afterwards where they did not survive.
+// attributes again afterwards where they did not survive. ReplaceFileW
+// works in steps: it is given a name to set the old file aside under, so
+// that a failure half-way never loses it, and what a failure left under
+// the names is looked at before anything else is done.
 #include <windows.h>
 
 #include <vector>
@@ -147,10 +150,14 @@ bool file_id(HANDLE handle, BY_HANDLE_FILE_INFORMATION* info) {
   return handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, info) != 0;
 }
 
+bool same_id(const BY_HANDLE_FILE_INFORMATION& x, const BY_HANDLE_FILE_INFORMATION& y) {
+  return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+         x.nFileIndexLow == y.nFileIndexLow;
+}
+
 bool same_id(HANDLE a, HANDLE b) {
   BY_HANDLE_FILE_INFORMATION x, y;
-  return file_id(a, &x) && file_id(b, &y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-         x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+  return file_id(a, &x) && file_id(b, &y) && same_id(x, y);
 }
 
 HANDLE held_handle(const Held& target) {
@@ -357,13 +364,27 @@ SysError carry_identity(const Held& target, File& out) {
              : last_error();
 }
 
+namespace {
+
+bool set_length(HANDLE file, std::uint64_t length) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
+  return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) != 0;
+}
+
+}  // namespace
+
 SysError copy_data(File& in, File& out, bool, CopyProgress* progress) {
   HANDLE from = handle_of(in);
   HANDLE to = handle_of(out);
   LARGE_INTEGER size{};
   if (!rewind(from) || !GetFileSizeEx(from, &size))
     return source_error();
-  if (!rewind(to))
+  // The new length comes first, before any byte is written: a file that
+  // cannot take it (one that another program has mapped cannot be cut) or
+  // a disk without room for it is found out with the file as it was.
+  const auto length = static_cast<std::uint64_t>(size.QuadPart);
+  if (!set_length(to, length) || !rewind(to))
     return last_error();
   std::vector<char> buffer(1 << 17);  // larger pieces are slower under Wine
   std::uint64_t done = 0;
@@ -377,9 +398,10 @@ SysError copy_data(File& in, File& out, bool, CopyProgress* progress) {
       return last_error();
     done += got;
     if (progress != nullptr)
-      progress->advanced(done, static_cast<std::uint64_t>(size.QuadPart));
+      progress->advanced(done, length);
   }
-  return SetEndOfFile(to) ? SysError() : last_error();
+  // A source whose length changed while it was read.
+  return done == length || set_length(to, done) ? SysError() : last_error();
 }
 
 SysError check_room(File& in, File& out) {
@@ -411,41 +433,112 @@ SysError close_file(FilePtr file) {
   return CloseHandle(handle) ? SysError() : last_error();
 }
 
-SysError replace_file(const Held& held, const std::string& name) {
-  // Full paths: Wine's ReplaceFileW fails on a name without a folder part.
-  std::wstring source = full_path(system_path(held.folder + name));
-  std::wstring target = full_path(system_path(held.path));
-  DWORD before = GetFileAttributesW(target.c_str());
-  if (before != INVALID_FILE_ATTRIBUTES) {
-    // A target that another program holds without sharing its deletion
-    // cannot be replaced, and ReplaceFileW would leave a file of its own
-    // in the folder finding that out: the refusal comes first.
-    HANDLE probe = CreateFileW(target.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
-      return ERROR_SHARING_VIOLATION;
-    if (probe != INVALID_HANDLE_VALUE)
-      CloseHandle(probe);
-    if (ReplaceFileW(target.c_str(), source.c_str(), nullptr,
-                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
-                     nullptr)) {
-      // ReplaceFileW keeps the attributes; where it does not (Wine drops
-      // "hidden", which it reads from the temporary file's leading dot),
-      // they are set again. The content is in place either way.
-      DWORD after = GetFileAttributesW(target.c_str());
-      if (after != INVALID_FILE_ATTRIBUTES && (after & kMarks) != (before & kMarks))
-        SetFileAttributesW(target.c_str(), (after & ~kMarks) | (before & kMarks));
-      return {};
-    }
-    DWORD err = GetLastError();
+namespace {
+
+// True when `path` is the name of the file `id` tells; a link under that
+// name is not followed.
+bool names_file(const std::wstring& path, const BY_HANDLE_FILE_INFORMATION& id) {
+  HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool same = file_id(handle, &info) && same_id(info, id);
+  CloseHandle(handle);
+  return same;
+}
+
+// Renames `from` to `to` where no file has that name.
+bool move_to_free_name(const std::wstring& from, const std::wstring& to) {
+  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// After ReplaceFileW failed with `err`: what is under the target's name
+// decides, whatever the error says. `old` tells the old target as it was
+// before the replace (Wine no longer tells the volume through a handle
+// whose name another file took). Nothing is removed here, so neither
+// content is ever lost.
+SysError after_failed_replace(const BY_HANDLE_FILE_INFORMATION& old, const std::wstring& source,
+                              const std::wstring& target, const std::wstring& aside, DWORD err) {
+  if (names_file(target, old)) {
     // The target was not touched: the copy may go another way.
     return err == ERROR_UNABLE_TO_MOVE_REPLACEMENT ? SysError(ERROR_ACCESS_DENIED)
                                                    : SysError(static_cast<int>(err));
   }
-  return MoveFileExW(source.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-             ? SysError()
-             : last_error();
+  if (!names_file(aside, old))
+    return kTargetChanged;  // moved by someone else, or another file under its name
+  // The old file is aside. The new one, whole and flushed, takes the name
+  // where that is free, and the old one goes back where it is not.
+  if (move_to_free_name(source, target))
+    return {};
+  if (move_to_free_name(aside, target))
+    return ERROR_UNABLE_TO_MOVE_REPLACEMENT;  // in words: it kept its name
+  SysError kept(static_cast<int>(err));
+  kept.half_done = true;
+  return kept;
+}
+
+}  // namespace
+
+SysError replace_file(const Held& held, const std::string& name, const std::string& aside) {
+  // Full paths: Wine's ReplaceFileW fails on a name without a folder part.
+  std::wstring source = full_path(system_path(held.folder + name));
+  std::wstring target = full_path(system_path(held.path));
+  // A new target replaces no file that has come to have its name.
+  if (!held.status.exists)
+    return move_to_free_name(source, target) ? SysError() : last_error();
+  // A target that another program holds without sharing its deletion
+  // cannot be replaced, and ReplaceFileW would leave a file of its own in
+  // the folder finding that out: the refusal comes first.
+  HANDLE probe = CreateFileW(target.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
+    return ERROR_SHARING_VIOLATION;
+  if (probe != INVALID_HANDLE_VALUE)
+    CloseHandle(probe);
+  DWORD before = GetFileAttributesW(target.c_str());
+  BY_HANDLE_FILE_INFORMATION old;
+  if (!file_id(held_handle(held), &old))
+    return last_error();
+  std::wstring set_aside = full_path(system_path(held.folder + aside));
+  if (!ReplaceFileW(target.c_str(), source.c_str(), set_aside.c_str(),
+                    REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
+                    nullptr))
+    return after_failed_replace(old, source, target, set_aside, GetLastError());
+  // ReplaceFileW keeps the attributes; where it does not (Wine drops
+  // "hidden", which it reads from the temporary file's leading dot), they
+  // are set again. The content is in place either way.
+  DWORD after = GetFileAttributesW(target.c_str());
+  if (before != INVALID_FILE_ATTRIBUTES && after != INVALID_FILE_ATTRIBUTES &&
+      (after & kMarks) != (before & kMarks))
+    SetFileAttributesW(target.c_str(), (after & ~kMarks) | (before & kMarks));
+  return {};
+}
+
+SysError remove_aside(const Held& held, const std::string& aside) {
+  if (!held.status.exists)
+    return {};  // nothing was set aside
+  HANDLE handle = CreateFileW(full_path(system_path(held.folder + aside)).c_str(),
+                              DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return missing(GetLastError()) ? SysError() : last_error();
+  FilePtr file = adopt(handle);
+  if (!same_id(handle, held_handle(held)))
+    return {};  // not the old target: not pickcopy's to remove
+  // Gone from the folder at once where the system can (Windows 10 from
+  // 1709); elsewhere once the last program that has it open closes it.
+  // FileDispositionInfoEx, which the headers declare only for builds
+  // that require Windows 10.
+  const auto disposition_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+  FILE_DISPOSITION_INFO_EX posix{};
+  posix.Flags = FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS;
+  if (SetFileInformationByHandle(handle, disposition_ex, &posix, sizeof posix))
+    return {};
+  FILE_DISPOSITION_INFO gone{};
+  gone.DeleteFile = TRUE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &gone, sizeof gone) ? SysError()
+                                                                                     : last_error();
 }
 
 void remove_file(const Held& target, const std::string& name) {

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -49,11 +50,13 @@ bool error_stream_is_terminal() {
 // Windows hands a console program no non-blocking standard input.
 bool wait_for_input(std::FILE*) { return false; }
 
-const char* const* program_arguments(int* argc, char** argv) {
+// The C runtime's argv went through the ANSI code page, which loses
+// characters and cuts names in two; only the wide command line is taken.
+const char* const* program_arguments(int* argc, char**) {
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide == nullptr)
-    return argv;
+    throw std::bad_alloc();  // it has nothing else to fail on
   // Kept for the rest of the run, as argv is; the pointers are taken once
   // every string is in place.
   static std::vector<std::string> args;

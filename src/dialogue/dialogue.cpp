@@ -70,8 +70,10 @@ int request_answered() {
 }
 
 // Prepends the first kMaxNames names of `pattern`, in the order its search
-// delivers them. `name` is the buffer each name is fetched into.
-void collect_pattern(const char* pattern, std::string* name, ChoiceList* choices) {
+// delivers them. `name` and `ordered_as` are the buffers each name and the
+// bytes it is ordered by are fetched into.
+void collect_pattern(const char* pattern, std::string* name, std::string* ordered_as,
+                     ChoiceList* choices) {
   MatchSearchPtr search;
   switch (find_match(pattern, &search)) {
     case MatchStart::kNothing:
@@ -82,10 +84,10 @@ void collect_pattern(const char* pattern, std::string* name, ChoiceList* choices
       add_lasting_choice(choices, pattern);
       break;
     case MatchStart::kSearch:
-      for (int given = 0; find_match(*search, name); ++given) {
+      for (int given = 0; find_match(*search, name, ordered_as); ++given) {
         if (given == kMaxNames)
           break;  // the 26th name is dropped and the search abandoned
-        add_choice(choices, *name);
+        add_choice(choices, *name, *ordered_as);
       }
       break;
   }
@@ -95,8 +97,9 @@ void collect_pattern(const char* pattern, std::string* name, ChoiceList* choices
 // search is released before the next begins.
 void collect(const char* const* first, const char* const* last, ChoiceList* choices) {
   std::string name;
+  std::string ordered_as;
   for (; first != last; ++first)
-    collect_pattern(*first, &name, choices);
+    collect_pattern(*first, &name, &ordered_as, choices);
 }
 
 // Shows up to kMaxNames entries and returns them in menu order. Each file

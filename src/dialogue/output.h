@@ -8,9 +8,10 @@
 // lines and names have their control characters shown as '?' (see
 // terminal_text.h). On Windows, where a stream is a console, each segment
 // is written as UTF-16 with WriteConsoleW: pickcopy's own text and the
-// system's in the ANSI code page, names from the form in which each of
-// their components is held, first lines as UTF-8 where the line as read is
-// UTF-8 (shown_as_utf8) and in the ANSI code page otherwise.
+// system's in the ANSI code page, names as the system spells them, first
+// lines as UTF-8 where the line as read is UTF-8 (shown_as_utf8) and in the
+// ANSI code page otherwise; elsewhere a name is written in its code page
+// form (path/native_win32.h).
 #ifndef PICKCOPY_DIALOGUE_OUTPUT_H_
 #define PICKCOPY_DIALOGUE_OUTPUT_H_
 

@@ -45,9 +45,18 @@ std::wstring decoded(UINT code_page, std::string_view bytes) {
   return text;
 }
 
-// The bytes of `segment` as the menu lays them out.
+// The bytes of `segment` where the stream is not a console: a first line
+// as the menu lays it out, a name in its code page form.
 std::string laid_out(const Segment& segment) {
-  return segment.kind == Kind::first_line ? wrap_line(segment.bytes) : std::string(segment.bytes);
+  switch (segment.kind) {
+    case Kind::first_line:
+      return wrap_line(segment.bytes);
+    case Kind::name:
+      return code_page_form(std::string(segment.bytes));
+    case Kind::text:
+      break;
+  }
+  return std::string(segment.bytes);
 }
 
 std::wstring console_text(const Segment& segment) {

@@ -9,6 +9,10 @@ struct SysError {
   int code = 0;
   bool in_source = false;  // it went wrong in reading the chosen file
   bool in_folder = false;  // it went wrong in reaching the target's folder
+  // A replace done in steps stopped half-way and could not be put right:
+  // the old target is under the name set aside for it, and the new file
+  // under its own.
+  bool half_done = false;
 
   SysError() = default;
   SysError(int system_code) : code(system_code) {}  // NOLINT: a code is an error
