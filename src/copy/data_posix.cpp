@@ -103,9 +103,12 @@ SysError punch_hole(int, off_t, off_t) { return kNoFacility; }
 // writing what is not yet. Linux's sync_file_range(2). An error is the
 // file's own, a failed write-back, which a wait takes from the file (a
 // later fsync no longer reports it): it fails the copy like a failed
-// flush. kNoFacility where the system has no such call.
+// flush. kNoFacility where the system has no such call, as
+// kWritesBehind says beforehand.
 
 #if PICKCOPY_HAVE_SYNC_FILE_RANGE
+constexpr bool kWritesBehind = true;
+
 SysError write_back(int fd, off_t offset, off_t length, bool wait) {
   unsigned flags =
       wait ? SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER
@@ -123,6 +126,8 @@ SysError write_back(int fd, off_t offset, off_t length, bool wait) {
   return last_error();
 }
 #else
+constexpr bool kWritesBehind = false;
+
 SysError write_back(int, off_t, off_t, bool) { return kNoFacility; }
 #endif
 
@@ -134,8 +139,9 @@ SysError write_back(int, off_t, off_t, bool) { return kNoFacility; }
 // and the progress can tell what has reached the disk.
 class WriteBehind {
  public:
-  // Off for a file shorter than one chunk: its flush alone writes it.
-  WriteBehind(int fd, off_t size) : fd_(fd), on_(size >= kChunk) {}
+  // Off for a file shorter than one chunk, whose flush alone writes it,
+  // and where the system cannot write behind.
+  WriteBehind(int fd, off_t size) : fd_(fd), on_(kWritesBehind && size >= kChunk) {}
 
   bool on() const { return on_; }
   // Up to here the data are on the disk.
