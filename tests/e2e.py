@@ -11,6 +11,7 @@ driver compares the dialogue after folding CR LF back.
 """
 import errno
 import os
+import re
 import signal
 import stat
 import subprocess
@@ -928,9 +929,11 @@ def native_terminal(test):
 class Progress(unittest.TestCase):
     """The line a long copy shows on a terminal, made long by the fault
     shim: 4 MiB through the buffer (the kernel's copy refused), each piece
-    written after a pause."""
+    written after a pause; or 40 MiB, five chunks of the writing behind the
+    copy, each handing to the disk and each wait for it after a pause."""
 
     SLOW = {"FAULT_FORCE": "copy_file_range:0:%d" % errno.EXDEV, "FAULT_SLOW": "pwrite:60"}
+    SLOW_DISK = {"FAULT_FORCE": "", "FAULT_SLOW": "sync_file_range:300"}
 
     def setUp(self):
         if windows() or os.name != "posix":
@@ -938,40 +941,67 @@ class Progress(unittest.TestCase):
         if not ARGS.shim:
             self.skipTest("no fault shim in this build")
 
-    def copy(self, extra=None, slow=True, signal_on=None):
+    def copy(self, extra=None, slow=True, signal_on=None, mib=4, columns=0):
         folder = Folder(self)
-        folder.write("src.bin", b"first\n" + os.urandom(4 << 20))
+        folder.write("src.bin", b"first\n" + os.urandom(mib << 20))
         folder.write("t", "old\n")
         env = dict(LD_PRELOAD=os.path.abspath(ARGS.shim), **(self.SLOW if slow else {}))
         env.update(extra or {})
-        rc, seen = harness.run_on_terminal(folder, ["t", "src.bin"], env=env, signal_on=signal_on)
+        rc, seen = harness.run_on_terminal(folder, ["t", "src.bin"], env=env, signal_on=signal_on,
+                                           columns=columns)
         return folder, rc, seen
 
+    def makes_call(self, name):
+        """Skips where the build makes no `name` call in a copy of 40 MiB."""
+        folder = Folder(self)
+        folder.write("src.bin", os.urandom(40 << 20))
+        env = dict(os.environ, LD_PRELOAD=os.path.abspath(ARGS.shim), FAULT_LOG=folder / "calls")
+        harness.run(folder, ["t", "src.bin"], "a\n", env=env)
+        with open(folder / "calls") as f:
+            if name not in f.read().split():
+                self.skipTest("this build makes no %s call" % name)
+
     def test_shown_while_slow_and_gone_after(self):
-        # case, extra faults, status, the screen's last lines, a signal sent
-        # once the line is shown
+        # case, extra faults, MiB copied, the terminal's columns (0: not
+        # set), status, the screen's last lines, a signal sent once the
+        # line is shown
         cases = [
-            ("a slow copy", {}, 0, [b""], None),
+            ("a slow copy", {}, 4, 0, 0, [b""], None),
             ("a slow copy that fails", {"FAULT_CALL": "fsync", "FAULT_NTH": "1",
-                                        "FAULT_ERRNO": str(errno.EIO)}, 1,
+                                        "FAULT_ERRNO": str(errno.EIO)}, 4, 0, 1,
              [b"pickcopy: t: " + os.strerror(errno.EIO).encode(), b""], None),
-            ("a slow copy interrupted", {}, -signal.SIGINT, [b""], signal.SIGINT),
-            ("a slow copy terminated", {}, -signal.SIGTERM, [b""], signal.SIGTERM),
+            ("a slow copy interrupted", {}, 4, 0, -signal.SIGINT, [b""], signal.SIGINT),
+            ("a slow copy terminated", {}, 4, 0, -signal.SIGTERM, [b""], signal.SIGTERM),
+            ("a disk slow to take what is written behind", self.SLOW_DISK, 40, 0, 0, [b""], None),
+            ("a terminal 30 columns wide", {}, 4, 30, 0, [b""], None),
         ]
         _, quick_rc, quick = self.copy(slow=False)
         self.assertEqual(quick_rc, 0)
         self.assertNotIn(b"%", quick, "a quick copy shows no progress")
-        quick_screen = harness.final_screen(quick)
-        for case, extra, rc, last, sig in cases:
+        for case, extra, mib, columns, rc, last, sig in cases:
             with self.subTest(case):
-                folder, got_rc, seen = self.copy(extra, signal_on=sig and (b"%", sig))
+                if extra is self.SLOW_DISK:
+                    self.makes_call("sync_file_range")
+                folder, got_rc, seen = self.copy(extra, signal_on=sig and (b"%", sig), mib=mib,
+                                                 columns=columns)
                 self.assertEqual(got_rc, rc, seen)
-                self.assertRegex(seen, rb"\r *\d+%  [\d.]+ [KM]i?B of 4\.0 MiB  [\d.]+ [KM]i?B/s",
-                                 "no progress line")
-                screen = harness.final_screen(seen)
+                updates = re.findall(rb"\r *(\d+)%(  [\d.]+ [KM]i?B( of [\d.]+ MiB)?)?", seen)
+                self.assertTrue(updates, "no progress line: %r" % seen)
+                if rc >= 0:
+                    # Each update tells more, up to 100% before the flush.
+                    percents = [int(u[0]) for u in updates]
+                    self.assertEqual(percents, sorted(percents), seen)
+                    self.assertGreater(len(set(percents)), 1, seen)
+                    self.assertEqual(percents[-1], 100, seen)
+                    if not columns:
+                        self.assertIn(b"  writing to disk", seen)
+                if columns:
+                    self.assertNotIn(b"/s", seen, "the rate is dropped where it does not fit")
+                screen = harness.final_screen(seen, columns)
                 self.assertEqual(screen[-len(last):], last, screen)
                 if rc != 1:
-                    self.assertEqual(screen, quick_screen, "the progress line was not erased")
+                    self.assertEqual(screen, harness.final_screen(quick, columns),
+                                     "the progress line was not erased")
                 if rc == 0:
                     self.assertEqual(folder.read("t")[:6], b"first\n")
                 if rc < 0:

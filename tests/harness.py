@@ -12,6 +12,7 @@ import re
 import shlex
 import shutil
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -280,7 +281,8 @@ def terminal_safe(data, utf8=True):
     return "".join("?" if control(c) else c for c in text).encode("utf-8", "surrogateescape")
 
 
-def run_on_terminal(folder, args, answer="a", env=None, signal_on=None, locale="C.UTF-8"):
+def run_on_terminal(folder, args, answer="a", env=None, signal_on=None, locale="C.UTF-8",
+                    columns=0):
     """Runs pickcopy in `folder` with all three streams on a new
     pseudo-terminal, types `answer` and Enter at the first prompt, and
     returns its exit status and every byte written to the terminal. The
@@ -290,7 +292,9 @@ def run_on_terminal(folder, args, answer="a", env=None, signal_on=None, locale="
     newline natively and a carriage return for Wine's console, and reaches
     either unchanged: Wine may set the terminal raw only after the prompt.
     `signal_on` (bytes, signal) sends that signal once the bytes are seen
-    after the answer. `locale` is the terminal's (LC_ALL)."""
+    after the answer. `locale` is the terminal's (LC_ALL). `columns` sets
+    the terminal's width; 0 leaves it unset, as a new pseudo-terminal's is."""
+    import fcntl
     import pty
     import select
     import termios
@@ -303,6 +307,8 @@ def run_on_terminal(folder, args, answer="a", env=None, signal_on=None, locale="
             attrs[1] &= ~termios.OPOST
             attrs[3] &= ~termios.ECHO
             termios.tcsetattr(0, termios.TCSANOW, attrs)
+            if columns:
+                fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
             os.chdir(folder.path)
             # Wine's console paints in the terminal's character set.
             os.environ.update(env or {}, LC_ALL=locale, WINEDEBUG="-all")
@@ -348,9 +354,11 @@ def screen_lines(data):
     return screen_text(data).split(b"\n")
 
 
-def final_screen(data):
+def final_screen(data, columns=0):
     """What a plain terminal shows at the end of `data`: a carriage return
-    goes back to the line's start, and what follows writes over it."""
+    goes back to the line's start, and what follows writes over it. A
+    terminal `columns` wide (0: endless lines) moves to the next line when
+    a character comes after its last column is written."""
     lines, column = [bytearray()], 0
     for byte in data:
         if byte == 0x0A:
@@ -359,6 +367,9 @@ def final_screen(data):
         elif byte == 0x0D:
             column = 0
         else:
+            if columns and column == columns:
+                lines.append(bytearray())
+                column = 0
             line = lines[-1]
             line[column:column + 1] = bytes([byte])
             column += 1

@@ -247,6 +247,8 @@ Stop replace_atomically(File& in, unsigned source_mode, const Target& t, ExitCle
   if (exists)
     if (SysError err = carry_identity(t.held, r.file()))
       return {Step::kIdentity, err};
+  if (progress != nullptr)
+    progress->flushing();
   if (SysError err = flush_file(r.file()))
     return {Step::kFlush, err};
   if (SysError err = check_unchanged(t))
@@ -290,6 +292,8 @@ bool in_place_instead(const Stop& stop) {
 SysError write_over(File& in, FilePtr out, CopyProgress* progress) {
   if (SysError err = copy_data(in, *out, true, progress))
     return err;
+  if (progress != nullptr)
+    progress->flushing();
   if (SysError err = flush_file(*out))
     return err;
   return close_file(std::move(out));

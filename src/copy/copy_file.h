@@ -12,9 +12,14 @@
 class CopyProgress {
  public:
   virtual ~CopyProgress() = default;
-  // `done` of the `total` bytes of the chosen file are copied. Not called
-  // where the system copies the whole file at once (a clone).
+  // `done` of the `total` bytes of the chosen file have come through: where
+  // the system writes behind the copy, those that have reached the disk,
+  // else those copied. Not called where the system copies the whole file
+  // at once (a clone).
   virtual void advanced(std::uint64_t done, std::uint64_t total) = 0;
+  // The data are all copied, and the final flush, which waits until they
+  // are on the disk, begins.
+  virtual void flushing() {}
 };
 
 struct CopyFailure {

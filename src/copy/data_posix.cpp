@@ -2,9 +2,10 @@
 // (a reflink clone, or the system's own copy); otherwise the source's data
 // segments one by one (found with SEEK_DATA and SEEK_HOLE, so holes stay
 // holes), each inside the kernel where it can, else through a bounded
-// buffer. Each facility that one system has and another lacks stands in
-// its own section, its contract first, the real call and its stand-in side
-// by side under one #if that CMake's feature test sets.
+// buffer, with what is copied handed to the disk behind the copy where the
+// system can. Each facility that one system has and another lacks stands
+// in its own section, its contract first, the real call and its stand-in
+// side by side under one #if that CMake's feature test sets.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -29,9 +30,16 @@
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 17;
-// The most one call of the kernel's copy is asked to move: small enough
-// that a long copy can tell its progress a few times a second.
-constexpr off_t kLargestKernelCopy = off_t{64} << 20;
+// What is written behind the copy is handed to the disk in chunks of at
+// least this much, and a file shorter than one is copied without it.
+constexpr off_t kChunk = off_t{8} << 20;
+// How many chunks are handed to the disk and not yet waited for: enough to
+// keep the disk busy while the next is copied, few enough that the final
+// flush finds little left.
+constexpr int kChunksAhead = 2;
+// The most one call of the kernel's copy is asked to move: one chunk, so
+// that the writing behind and the progress move with it.
+constexpr off_t kLargestKernelCopy = kChunk;
 
 // --- Facility: the whole file in one call ----------------------------
 // Copies all of `in` onto the empty file `out` at once: Linux's FICLONE
@@ -89,21 +97,114 @@ SysError punch_hole(int fd, off_t offset, off_t length) {
 SysError punch_hole(int, off_t, off_t) { return kNoFacility; }
 #endif
 
+// --- Facility: writing behind the copy -------------------------------
+// Hands `length` bytes at `offset` of `fd` to the disk: without `wait` it
+// only starts their writing; with it, it waits until they are written,
+// writing what is not yet. Linux's sync_file_range(2). An error is the
+// file's own, a failed write-back, which a wait takes from the file (a
+// later fsync no longer reports it): it fails the copy like a failed
+// flush. kNoFacility where the system has no such call, as
+// kWritesBehind says beforehand.
+
+#if PICKCOPY_HAVE_SYNC_FILE_RANGE
+constexpr bool kWritesBehind = true;
+
+SysError write_back(int fd, off_t offset, off_t length, bool wait) {
+  unsigned flags =
+      wait ? SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER
+           : SYNC_FILE_RANGE_WRITE;
+  int rc;
+  do
+    rc = sync_file_range(fd, offset, length, flags);
+  while (rc != 0 && errno == EINTR);
+  if (rc == 0)
+    return {};
+  // Refused before anything is written or waited for: no such call in
+  // this kernel, or none for this kind of file.
+  if (errno == ENOSYS || errno == ESPIPE)
+    return kNoFacility;
+  return last_error();
+}
+#else
+constexpr bool kWritesBehind = false;
+
+SysError write_back(int, off_t, off_t, bool) { return kNoFacility; }
+#endif
+
 // --- The copy --------------------------------------------------------
 
+// Writing behind the copy: what is copied is handed to the disk a chunk at
+// a time, and the chunk kChunksAhead before it is waited for. So only a
+// few chunks are ever unwritten, the final flush has little left to do,
+// and the progress can tell what has reached the disk.
+class WriteBehind {
+ public:
+  // Off for a file shorter than one chunk, whose flush alone writes it,
+  // and where the system cannot write behind.
+  WriteBehind(int fd, off_t size) : fd_(fd), on_(kWritesBehind && size >= kChunk) {}
+
+  bool on() const { return on_; }
+  // Up to here the data are on the disk.
+  off_t written() const { return written_; }
+
+  // The data are copied up to `copied`.
+  SysError reached(off_t copied) {
+    if (!on_ || copied - handed_ < kChunk)
+      return {};
+    SysError err = hand_over(copied);
+    if (err.code != kNoFacility)
+      return err;
+    on_ = false;  // the flush at the end writes it all
+    return {};
+  }
+
+ private:
+  SysError hand_over(off_t copied) {
+    if (SysError err = write_back(fd_, handed_, copied - handed_, false))
+      return err;
+    handed_ = copied;
+    if (pending_ == kChunksAhead) {
+      if (SysError err = write_back(fd_, written_, ends_[0] - written_, true))
+        return err;
+      written_ = ends_[0];
+      std::copy(ends_ + 1, ends_ + pending_, ends_);
+      --pending_;
+    }
+    ends_[pending_++] = copied;
+    return {};
+  }
+
+  int fd_;
+  bool on_;
+  off_t handed_ = 0;               // what is handed to the disk ends here
+  off_t written_ = 0;              // what the disk has written ends here
+  off_t ends_[kChunksAhead] = {};  // of the chunks handed and not waited for, oldest first
+  int pending_ = 0;
+};
+
 struct Copier {
+  Copier(int in, int out, off_t size, CopyProgress* progress)
+      : in(in), out(out), progress(progress), size(size), behind(out, size) {}
+
   int in;
   int out;
   CopyProgress* progress;
-  off_t size = 0;  // of the source, as it was when the copy began
+  off_t size;  // of the source, as it was when the copy began
+  WriteBehind behind;
   std::vector<char> buffer;
   off_t old_size = 0;  // of the data being written over
   bool kernel = true;  // copy_in_kernel still worth trying
 
-  void advanced(off_t offset) {
+  // The data are copied up to `offset`: the writing behind goes on, and
+  // the progress is told what has reached the disk, or where nothing is
+  // written behind, what is copied.
+  SysError moved(off_t offset) {
+    if (SysError err = behind.reached(offset))
+      return err;
     if (progress != nullptr)
-      progress->advanced(static_cast<std::uint64_t>(offset),
+      progress->advanced(static_cast<std::uint64_t>(behind.on() ? behind.written() : offset),
                          static_cast<std::uint64_t>(std::max(offset, size)));
+    return {};
   }
 
   SysError write_all(const char* data, std::size_t size, off_t offset) {
@@ -115,6 +216,8 @@ struct Copier {
         continue;
       if (n < 0)
         return last_error();
+      if (n == 0)
+        return EIO;  // a write that takes nothing would be tried for ever
       data += n;
       size -= static_cast<std::size_t>(n);
       offset += n;
@@ -141,7 +244,8 @@ struct Copier {
       if (SysError err = write_all(buffer.data(), static_cast<std::size_t>(n), *offset))
         return err;
       *offset += n;
-      advanced(*offset);
+      if (SysError err = moved(*offset))
+        return err;
     }
     return {};
   }
@@ -154,7 +258,8 @@ struct Copier {
           in, offset, out, &out_offset,
           static_cast<std::size_t>(std::min(end - *offset, kLargestKernelCopy)), &err);
       if (n > 0) {
-        advanced(*offset);
+        if (SysError moving = moved(*offset))
+          return moving;
         continue;
       }
       if (n == 0)
@@ -224,7 +329,7 @@ SysError copy_data(File& in, File& out, bool over_old, CopyProgress* progress) {
   struct stat st;
   if (fstat(fd_of(in), &st) != 0)
     return source_error();
-  Copier c{fd_of(in), fd_of(out), progress, st.st_size, {}, 0, true};
+  Copier c(fd_of(in), fd_of(out), st.st_size, progress);
   if (over_old) {
     struct stat old;
     if (fstat(c.out, &old) != 0)

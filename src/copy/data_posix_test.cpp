@@ -106,6 +106,11 @@ TEST(CopyData, Table) {
   auto ends_in_hole = [](const std::string& p) { make(p, {{0, kHead}}, 3 * kMiB); };
   auto small = [](const std::string& p) { make(p, {{0, "new\n"}}, 4); };
   auto large = [](const std::string& p) { make(p, {{0, kHead}, {kMiB, kTail}}, kMiB + 4096); };
+  // Over four chunks of the writing behind the copy: handed to the disk,
+  // and waited for.
+  auto chunks = [](const std::string& p) {
+    make(p, {{0, kHead}, {9 * kMiB, kTail}, {18 * kMiB, kTail}, {27 * kMiB, kTail}}, 36 * kMiB);
+  };
   const Case cases[] = {
       {"holes in a new file", sparse, nullptr, false},
       {"a file that ends in a hole", ends_in_hole, nullptr, false},
@@ -113,6 +118,8 @@ TEST(CopyData, Table) {
       {"shorter content over longer", small, large, true},
       {"longer content over shorter", large, small, true},
       {"holes over old data that has its own holes", sparse, sparse, true},
+      {"a file of several chunks", chunks, nullptr, false},
+      {"a file of several chunks over old data", chunks, large, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

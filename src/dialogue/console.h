@@ -21,6 +21,11 @@ const char* const* program_arguments(int* argc, char** argv);
 // long copy shows its progress.
 bool error_stream_is_terminal();
 
+// The width of the terminal (the console's screen buffer on Windows) that
+// standard error writes to, in columns, as it is now; 0 where it is not
+// known.
+std::size_t error_stream_columns();
+
 // True when `arg`, given as the only argument, asks for the usage text on
 // standard output: "--help", and on Windows "/?" as well.
 bool asks_for_help(const std::string& arg);

@@ -1,5 +1,6 @@
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,11 @@ void set_up_console() {
 }
 
 bool error_stream_is_terminal() { return isatty(STDERR_FILENO) != 0; }
+
+std::size_t error_stream_columns() {
+  struct winsize size {};
+  return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 bool wait_for_input(std::FILE* in) {
   struct pollfd ready = {fileno(in), POLLIN, 0};

@@ -47,6 +47,14 @@ bool error_stream_is_terminal() {
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+// Lines wrap at the width of the screen buffer, not of the window.
+std::size_t error_stream_columns() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) || info.dwSize.X < 0)
+    return 0;
+  return static_cast<std::size_t>(info.dwSize.X);
+}
+
 // Windows hands a console program no non-blocking standard input.
 bool wait_for_input(std::FILE*) { return false; }
 

@@ -156,7 +156,7 @@ std::optional<CopyFailure> copy_with_progress(const std::vector<Choice>& shown, 
       [start] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       },
-      [](const std::string& text) { write_text(Stream::error, text); });
+      error_stream_columns, [](const std::string& text) { write_text(Stream::error, text); });
   write_on_signal(&line.erasure());
   std::optional<CopyFailure> failure = copy_file(shown, index, target, &line);
   line.finish();

@@ -3,11 +3,15 @@
 // order they arrive. A loop device over "disk" then gives a block log of
 // whatever file system is made on it: the crash-state test replays it.
 //
-//     blocklog IMAGE LOG MOUNTPOINT
+//     blocklog [--rate MB/s] IMAGE LOG MOUNTPOINT
 //
 // It runs in the foreground and single-threaded, so that the log's order
 // is the order of arrival; "disk" is opened with direct_io, so that no
 // page cache of FUSE's own stands between the loop device and the log.
+// A LOG of "-" keeps no log. --rate makes a slow disk, for the benchmark:
+// each read and write takes as long as that many megabytes (10^6 bytes) a
+// second allow, one after another, as on a disk that does one thing at a
+// time.
 // A flush the loop device passes down arrives as fsync, a discard as
 // fallocate; both are implemented, since without .fsync the kernel would
 // stop sending flushes and the log would have no barriers.
@@ -25,10 +29,14 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -36,10 +44,26 @@ constexpr const char* kDisk = "/disk";
 int g_image = -1;
 int g_log = -1;
 off_t g_size = 0;
+double g_rate = 0;  // bytes a second; 0: no limit
+
+using Clock = std::chrono::steady_clock;
+Clock::time_point g_free_at;  // when the disk is done with what it was given
+
+// Takes as long as `bytes` take at the rate, after what came before.
+void pace(size_t bytes) {
+  if (g_rate <= 0)
+    return;
+  auto takes = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(static_cast<double>(bytes) / g_rate));
+  g_free_at = std::max(g_free_at, Clock::now()) + takes;
+  std::this_thread::sleep_until(g_free_at);
+}
 
 // Appends one record; a log that cannot be written is a failed operation,
 // so that a test never replays a log with a hole in it.
 int log_record(uint64_t kind, uint64_t offset, uint64_t length, const void* data) {
+  if (g_log < 0)
+    return 0;
   uint64_t header[3] = {kind, offset, length};
   iovec parts[2] = {{header, sizeof header}, {const_cast<void*>(data), data ? length : 0}};
   ssize_t want = static_cast<ssize_t>(sizeof header + (data ? length : 0));
@@ -86,6 +110,7 @@ int disk_open(const char* path, fuse_file_info* fi) {
 }
 
 int disk_read(const char*, char* buf, size_t size, off_t offset, fuse_file_info*) {
+  pace(size);
   ssize_t n = pread(g_image, buf, size, offset);
   return n < 0 ? -errno : static_cast<int>(n);
 }
@@ -93,6 +118,7 @@ int disk_read(const char*, char* buf, size_t size, off_t offset, fuse_file_info*
 int disk_write(const char*, const char* buf, size_t size, off_t offset, fuse_file_info*) {
   if (offset < 0 || offset + static_cast<off_t>(size) > g_size)
     return -ENOSPC;
+  pace(size);
   ssize_t n = pwrite(g_image, buf, size, offset);
   if (n < 0)
     return -errno;
@@ -115,23 +141,32 @@ int disk_truncate(const char*, off_t size, fuse_file_info*) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: blocklog IMAGE LOG MOUNTPOINT\n");
+  int first = 1;  // of IMAGE LOG MOUNTPOINT
+  if (argc == 6 && std::strcmp(argv[1], "--rate") == 0) {
+    g_rate = std::atof(argv[2]) * 1e6;
+    first = 3;
+  }
+  if (argc != first + 3 || g_rate < 0) {
+    std::fprintf(stderr, "usage: blocklog [--rate MB/s] IMAGE LOG MOUNTPOINT\n");
     return 2;
   }
-  g_image = open(argv[1], O_RDWR | O_CLOEXEC);
+  const char* image = argv[first];
+  const char* log = argv[first + 1];
+  g_image = open(image, O_RDWR | O_CLOEXEC);
   if (g_image < 0) {
-    std::fprintf(stderr, "blocklog: %s: %s\n", argv[1], std::strerror(errno));
+    std::fprintf(stderr, "blocklog: %s: %s\n", image, std::strerror(errno));
     return 1;
   }
-  g_log = open(argv[2], O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
-  if (g_log < 0) {
-    std::fprintf(stderr, "blocklog: %s: %s\n", argv[2], std::strerror(errno));
-    return 1;
+  if (std::strcmp(log, "-") != 0) {
+    g_log = open(log, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
+    if (g_log < 0) {
+      std::fprintf(stderr, "blocklog: %s: %s\n", log, std::strerror(errno));
+      return 1;
+    }
   }
   struct stat st;
   if (fstat(g_image, &st) != 0) {
-    std::fprintf(stderr, "blocklog: %s: %s\n", argv[1], std::strerror(errno));
+    std::fprintf(stderr, "blocklog: %s: %s\n", image, std::strerror(errno));
     return 1;
   }
   g_size = st.st_size;
@@ -152,7 +187,7 @@ int main(int argc, char** argv) {
                   const_cast<char*>("-s"),
                   const_cast<char*>("-o"),
                   const_cast<char*>("default_permissions"),
-                  argv[3],
+                  argv[first + 2],
                   nullptr};
   return fuse_main(6, args, &ops, nullptr);
 }

@@ -301,6 +301,8 @@ PICKCOPY_FAULT(access, (const char* path, int mode), (path, mode), -1)
 PICKCOPY_FAULT(fsetxattr, (int fd, const char* name, const void* value, size_t size, int flags),
                (fd, name, value, size, flags), fd)
 PICKCOPY_FAULT(fremovexattr, (int fd, const char* name), (fd, name), fd)
+PICKCOPY_FAULT(sync_file_range, (int fd, off64_t offset, off64_t length, unsigned flags),
+               (fd, offset, length, flags), fd)
 
 ssize_t readlinkat(int dir, const char* path, char* buf, size_t size) {
   if (should_fail("readlinkat"))
