@@ -205,12 +205,14 @@ SysError read_link(int folder, const std::string& name, off_t size, std::string*
 }
 
 // Holds the existing regular file `held->name` whose status `st` was read
-// in the held folder: the open must find the same file there.
-SysError hold_file(const struct stat& st, Held* held) {
+// in the held folder, open for reading: the open must find the same file
+// there. With `unreadable_too`, a file the user may not read is held
+// without reading it.
+SysError hold_file(const struct stat& st, Held* held, bool unreadable_too) {
   int folder = fd_of(*held->folder_file);
   const char* name = held->name.c_str();
   int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0 && errno == EACCES)
+  if (fd < 0 && errno == EACCES && unreadable_too)
     fd = open_unreadable(folder, name);
   if (fd < 0)
     return errno == ENOENT || errno == ELOOP ? SysError(kTargetChanged) : last_error();
@@ -328,7 +330,7 @@ SysError settle_target(const Found& found, Held* held) {
   if (found.folder_only && !held->status.folder)
     return ENOTDIR;
   if (held->status.regular)
-    return hold_file(found.st, held);
+    return hold_file(found.st, held, true);
   return held->status.folder ? hold_folder(found.st, held) : SysError();
 }
 
@@ -365,21 +367,13 @@ SysError hold_source(const std::string& path, Held* held, unsigned* mode) {
     return ENOTDIR;
   if (!S_ISREG(found.st.st_mode))
     return kNotRegularFile;
-  int fd = openat(fd_of(*held->folder_file), held->name.c_str(),
-                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0)
-    return errno == ENOENT || errno == ELOOP ? SysError(kTargetChanged) : last_error();
-  held->file = adopt(fd);
-  struct stat opened;
-  if (fstat(fd, &opened) != 0)
-    return last_error();
-  if (!same_inode(found.st, opened))
-    return kTargetChanged;
-  clear_nonblock(fd);
+  if (SysError err = hold_file(found.st, held, false))
+    return err;
+  clear_nonblock(fd_of(*held->file));
   held->status.exists = true;
   held->status.regular = true;
   if (mode != nullptr)
-    *mode = opened.st_mode & 0777;
+    *mode = found.st.st_mode & 0777;
   return {};
 }
 

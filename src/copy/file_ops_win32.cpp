@@ -172,6 +172,17 @@ void split(Held* held) {
   held->name = held->path.substr(folder_length);
 }
 
+// Where the open `handle` is, as the system names it, in `held`.
+void final_path(HANDLE handle, Held* held) {
+  std::vector<wchar_t> final(32768);
+  DWORD n = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n > 0 && n < final.size()) {
+    held->path = narrow_name(std::wstring(final.data(), n));
+    split(held);
+  }
+}
+
 }  // namespace
 
 SysError hold_target(const std::string& path, Held* held) {
@@ -196,13 +207,7 @@ SysError hold_target(const std::string& path, Held* held) {
     return static_cast<int>(err);
   }
   FilePtr file = adopt(handle);
-  std::vector<wchar_t> final(32768);
-  DWORD n = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (n > 0 && n < final.size()) {
-    held->path = narrow_name(std::wstring(final.data(), n));
-    split(held);
-  }
+  final_path(handle, held);
   BY_HANDLE_FILE_INFORMATION info;
   if (!file_id(handle, &info))
     return last_error();
@@ -232,21 +237,6 @@ SysError hold_in_folder(const Held& folder, const std::string& name, Held* held)
   held->through_link = held->through_link || folder.through_link;
   return err;
 }
-
-namespace {
-
-// Where the open `handle` is, as the system names it, in `held`.
-void final_path(HANDLE handle, Held* held) {
-  std::vector<wchar_t> final(32768);
-  DWORD n = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
-                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (n > 0 && n < final.size()) {
-    held->path = narrow_name(std::wstring(final.data(), n));
-    split(held);
-  }
-}
-
-}  // namespace
 
 SysError hold_source(const std::string& path, Held* held, unsigned* mode) {
   *held = Held();
