@@ -227,9 +227,9 @@ class ExitCleanup {
   // `name` is in the folder of `target`; null for none.
   void remove_on_exit(const Held& target, const char* name);
 
-  // While held, those signals wait, so that a file and its registration
-  // come into being together. Where events cannot wait (Windows consoles),
-  // these do nothing.
+  // While held, those signals (on Windows, the console handler) wait, so
+  // that a file and its registration come into being together, and a
+  // replace is never cut off half-way. Not to be nested.
   void hold();
   void release();
 

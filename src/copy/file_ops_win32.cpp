@@ -556,11 +556,19 @@ namespace {
 // The temporary file's full name while it exists, for the console handler.
 const wchar_t* volatile g_remove_on_exit = nullptr;
 
+// Held by the copy while a name and its registration change together and
+// while the replace runs. The console handler runs on a thread of its own
+// and takes it first, so the program never ends between the two renames of
+// a replace, with neither content under the target's name.
+SRWLOCK g_steps = SRWLOCK_INIT;
+
 // Ctrl-C, Ctrl-Break or the console closing during the copy: the temporary
 // file goes (it is open for deletion), the target is untouched, and the
 // handlers set before this one end the program, as the system's own
-// would: as Windows console programs end on Ctrl-C.
+// would: as Windows console programs end on Ctrl-C. The lock stays taken,
+// so that the copy takes no further step while the program ends.
 BOOL WINAPI remove_temporary(DWORD) {
+  AcquireSRWLockExclusive(&g_steps);
   const wchar_t* name = g_remove_on_exit;
   if (name != nullptr)
     DeleteFileW(name);
@@ -588,6 +596,6 @@ void ExitCleanup::remove_on_exit(const Held& target, const char* name) {
   g_remove_on_exit = saved_->name.c_str();
 }
 
-void ExitCleanup::hold() {}
+void ExitCleanup::hold() { AcquireSRWLockExclusive(&g_steps); }
 
-void ExitCleanup::release() {}
+void ExitCleanup::release() { ReleaseSRWLockExclusive(&g_steps); }
