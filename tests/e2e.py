@@ -768,6 +768,8 @@ class OtherUsers(unittest.TestCase):
          "root-only/secret", TARGET, 0, None),
         ("another user's folder link given with a slash", OTHER, 0, 0o1777, "root-only",
          ("shared/t/", "src.txt"), 1, "Permission denied"),
+        ("the same given as the folder's '.'", OTHER, 0, 0o1777, "root-only",
+         ("shared/t/.", "src.txt"), 1, "Permission denied"),
         ("another user's candidate link in a sticky folder", OTHER, 0, 0o1777, "root-only/secret",
          ("copy.txt", "shared/t"), 1, "Permission denied"),
     ]
@@ -796,19 +798,22 @@ class OtherUsers(unittest.TestCase):
                 else:
                     self.assertEqual(self.f.read(leads_to), b"other user's text\n", case)
 
-    # case, the fault shim's steer ("": none)
+    # case, how the name leads to root's program, the fault shim's steer
+    # ("": none)
     SET_ID = [
-        ("replaced", ""),
-        ("written in place, the rename refused as over a mount", "renameat:0:%d" % errno.EXDEV),
+        ("a hard link, replaced", os.link, ""),
+        ("a hard link, written in place, the rename refused as over a mount", os.link,
+         "renameat:0:%d" % errno.EXDEV),
+        ("a symbolic link, replaced", os.symlink, ""),
     ]
 
     def test_no_set_id_bits_on_a_name_another_user_planted(self):
-        # The other user hard-links root's set-user-ID program into a folder
-        # of its own, as it may where the kernel's guard for hard links is
-        # off (made here by root, which reaches the program); root then
-        # copies the user's program onto that name.
+        # The other user links root's set-user-ID program into a folder of
+        # its own: a hard link, as it may where the kernel's guard for hard
+        # links is off (made here by root, which reaches the program), or a
+        # symbolic one; root then copies the user's program onto that name.
         program = b"#!/bin/sh\necho the user's program\n"
-        for case, steer in self.SET_ID:
+        for case, plant, steer in self.SET_ID:
             with self.subTest(case):
                 if steer and not ARGS.shim:
                     self.skipTest("no fault shim in this build, to steer the copy")
@@ -817,7 +822,9 @@ class OtherUsers(unittest.TestCase):
                 variant = self.f.write("home/variant", program)
                 os.chown(variant, USER, USER)
                 os.chmod(variant, 0o755)
-                os.link(os.path.join(self.root_only, "suid"), self.f / "home/app.conf")
+                plant(os.path.join(self.root_only, "suid"), self.f / "home/app.conf")
+                if plant is os.symlink:  # a hard link is root's program itself
+                    os.lchown(self.f / "home/app.conf", USER, USER)
                 env = dict(os.environ, LD_PRELOAD=os.path.abspath(ARGS.shim),
                            FAULT_FORCE=steer) if steer else None
                 r = run(self.f, ["home/app.conf", "home/variant"], "a\n", env=env)
@@ -830,7 +837,7 @@ class OtherUsers(unittest.TestCase):
                             planted = f.read() == program
                         set_id = os.lstat(path).st_mode & (stat.S_ISUID | stat.S_ISGID)
                         self.assertFalse(set_id and planted, path)
-                if not steer:
+                if plant is os.link and not steer:
                     self.untouched(case)
                 else:  # the program itself was written: the bits went first
                     self.assertEqual(stat.S_IMODE(os.stat(os.path.join(self.root_only, "suid")).st_mode),
@@ -853,6 +860,8 @@ class OtherUsers(unittest.TestCase):
          "mv home/sub home/gone && ln -s {root} home/sub", "open_folder:3"),
         ("the candidate swapped for a link to root's secret", "home/app.conf",
          "ln -sf {root}/secret home/variant", "menu"),
+        ("a file made under a new target's name", "home/new.conf",
+         "echo theirs > home/new.conf", "renameat2:1"),
     ]
 
     def test_a_swap_during_the_copy_changes_nothing(self):
@@ -895,6 +904,11 @@ class OtherUsers(unittest.TestCase):
                 if os.path.exists(signal_file) or proc.poll() is not None:
                     break
                 time.sleep(0.01)
+            if not os.path.exists(signal_file) and when.startswith("renameat2"):
+                proc.wait(timeout=60)
+                proc.stdout.close()
+                proc.stderr.close()
+                self.skipTest("this build renames a new target with renameat")
             self.assertTrue(os.path.exists(signal_file), case + ": the copy was not held")
             other_user()
             os.unlink(signal_file)
@@ -911,6 +925,8 @@ class OtherUsers(unittest.TestCase):
             changed = target + "/variant" if target == "home/sub" else target
             expected = "%s: %s" % (changed, harness.CHANGED)
         self.assertEqual(err, PROMPT + "pickcopy: %s\n" % expected, case)
+        if target == "home/new.conf":
+            self.assertEqual(self.f.read(target), b"theirs\n", case)
         self.untouched(case)
         self.assertEqual(self.f.read("root-only/app.conf"), self.SECRET, case)
 

@@ -308,6 +308,10 @@ CopyFailure failure(const std::string& file, SysError err) {
   return said(file, describe_error(err));
 }
 
+CopyFailure changed_after_menu(const std::string& source) {
+  return said(source, "changed after the menu was shown; nothing was copied");
+}
+
 CopyFailure leads_to(const Target& t, const Choice& other) {
   return CopyFailure{t.shown, "leads to ", other.name,
                      ", another of the choices; nothing was copied"};
@@ -347,8 +351,10 @@ std::optional<CopyFailure> copy_file(const std::vector<Choice>& shown, std::size
                                      const std::string& target, CopyProgress* progress) {
   const Choice& chosen_entry = shown[chosen];
   const std::string& source = chosen_entry.name;
+  // A file swapped while the menu held it counts as one swapped after.
   if (chosen_entry.error)
-    return failure(source, chosen_entry.error);
+    return chosen_entry.error.code == kTargetChanged ? changed_after_menu(source)
+                                                     : failure(source, chosen_entry.error);
   File& in = *chosen_entry.held.file;
   Target t;
   if (SysError err = resolve_target(target, source, &t))
@@ -366,9 +372,7 @@ std::optional<CopyFailure> copy_file(const std::vector<Choice>& shown, std::size
   }
   unsigned source_mode = 0;
   if (SysError err = check_source(chosen_entry, &source_mode))
-    return err.code == kTargetChanged
-               ? said(source, "changed after the menu was shown; nothing was copied")
-               : failure(source, err);
+    return err.code == kTargetChanged ? changed_after_menu(source) : failure(source, err);
 
   ExitCleanup cleanup;
   Stop stop = replace_atomically(in, source_mode, t, &cleanup, progress);

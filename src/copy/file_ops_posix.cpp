@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -238,14 +239,24 @@ SysError hold_folder(const struct stat& st, Held* held) {
   return same_inode(st, opened) ? SysError() : SysError(kTargetChanged);
 }
 
-// Cuts the separators that end `path`, unless it is nothing else ("/");
+// Cuts the separators that end `path`, and a last "." component after one
+// ("dir/." names what "dir/" does), unless nothing else is left ("/", ".");
 // true where there were any: the name must then be a folder.
 bool cut_trailing_separators(std::string* path) {
-  std::size_t last = path->find_last_not_of('/');
-  if (last == std::string::npos || last + 1 == path->size())
-    return false;
-  path->resize(last + 1);
-  return true;
+  bool cut = false;
+  for (;;) {
+    std::size_t last = path->find_last_not_of('/');
+    if (last == std::string::npos)
+      return cut;
+    if (last + 1 < path->size()) {
+      path->resize(last + 1);
+      cut = true;
+    } else if (last > 0 && (*path)[last] == '.' && (*path)[last - 1] == '/') {
+      path->resize(last);  // "dir/." names the folder as "dir/" does
+    } else {
+      return cut;
+    }
+  }
 }
 
 // What a name's last component leads to, once its links are followed.
@@ -497,8 +508,41 @@ SysError close_file(FilePtr file) {
 
 // A rename replaces in one step: it happens whole or not at all, and sets
 // nothing aside.
+// --- Facility: the rename that replaces nothing ----------------------
+// A new target is renamed into place only where no file has come to have
+// its name since it was checked: Linux's renameat2(2) with
+// RENAME_NOREPLACE, macOS's renameatx_np(2) with RENAME_EXCL, which fail
+// with EEXIST. Where a file system cannot do that (EINVAL, ENOTSUP), and
+// on systems without such a call, a plain rename follows the check made
+// just before it.
+
+namespace {
+
+#if PICKCOPY_HAVE_RENAMEAT2
+int rename_new(int folder, const char* from, const char* to) {
+  return renameat2(folder, from, folder, to, RENAME_NOREPLACE);
+}
+#elif PICKCOPY_HAVE_RENAMEATX_NP
+int rename_new(int folder, const char* from, const char* to) {
+  return renameatx_np(folder, from, folder, to, RENAME_EXCL);
+}
+#else
+int rename_new(int, const char*, const char*) {
+  errno = ENOSYS;
+  return -1;
+}
+#endif
+
+}  // namespace
+
 SysError replace_file(const Held& target, const std::string& name, const std::string&) {
   int folder = fd_of(*target.folder_file);
+  if (!target.status.exists) {
+    if (rename_new(folder, name.c_str(), target.name.c_str()) == 0)
+      return {};
+    if (!unsupported(last_error()))  // EEXIST among them: name_taken()
+      return last_error();
+  }
   return result(renameat(folder, name.c_str(), folder, target.name.c_str()));
 }
 

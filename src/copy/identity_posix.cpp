@@ -488,16 +488,17 @@ constexpr mode_t kSetId = S_ISUID | S_ISGID;
 // Whether the set-user-ID and set-group-ID bits of the held target, whose
 // status is `file`, may pass to the content that replaces it: only where no
 // one but root and the file's owner can have put the file under its name
-// or chosen what goes there. So the file has no other link, and its folder
+// or chosen what goes there. So the name was given as it is, not reached
+// through a symbolic link, the file has no other link, and its folder
 // belongs to root or to the file's owner and no one else may write it: not
 // its group, not others (by the bits), and no access list. Anywhere else a
-// name another user may have planted, a hard link to someone's set-user-ID
-// program, say, would make the copy give that program's privileges to the
-// chosen content.
+// name another user may have planted, a hard or symbolic link to
+// someone's set-user-ID program, say, would make the copy give that
+// program's privileges to the chosen content.
 bool keeps_set_id(const Held& target, const struct stat& file) {
   struct stat folder;
   int folder_fd = fd_of(*target.folder_file);
-  if (file.st_nlink != 1 || fstat(folder_fd, &folder) != 0)
+  if (target.through_link || file.st_nlink != 1 || fstat(folder_fd, &folder) != 0)
     return false;
   if (folder.st_uid != 0 && folder.st_uid != file.st_uid)
     return false;

@@ -290,6 +290,8 @@ PICKCOPY_FAULT(fchown, (int fd, uid_t uid, gid_t gid), (fd, uid, gid), fd)
 PICKCOPY_FAULT(linkat, (int a, const char* from, int b, const char* to, int flags),
                (a, from, b, to, flags), -1)
 PICKCOPY_FAULT(renameat, (int a, const char* from, int b, const char* to), (a, from, b, to), -1)
+PICKCOPY_FAULT(renameat2, (int a, const char* from, int b, const char* to, unsigned flags),
+               (a, from, b, to, flags), -1)
 PICKCOPY_FAULT_AS(fstatat, (int dir, const char* path, struct stat* st, int flags),
                   (dir, path, st, flags), -1, real_with_offset)
 PICKCOPY_FAULT_AS(ftruncate, (int fd, off_t length), (fd, length), fd, real_with_offset)
