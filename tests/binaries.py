@@ -43,9 +43,10 @@ for _arch in ("macos-arm64", "macos-x86_64"):
         required_libraries={"/usr/lib/libSystem.B.dylib", "/usr/lib/libc++.1.dylib"},
         # fcopyfile for the data, fcntl for F_FULLFSYNC, Darwin's xattr calls
         # on the held descriptors, statfs's type names for whose word on
-        # attributes counts, and the target held through its folder.
+        # attributes counts, the target held through its folder, and a new
+        # target renamed into place without replacing.
         imports={"fcopyfile", "fcntl", "flistxattr", "fgetxattr", "fsetxattr", "fremovexattr",
-                 "opendir", "readdir", "fstatfs", "openat", "fstatat", "renameat"},
+                 "opendir", "readdir", "fstatfs", "openat", "fstatat", "renameat", "renameatx_np"},
         absent={"copy_file_range", "getdents64", "listxattr", "getxattr", "rename", "readlink"})
 
 
